@@ -1,0 +1,4 @@
+#pragma once
+
+// The event log, vornlog under the root. True when it can be opened for appending.
+bool CheckLogFile();

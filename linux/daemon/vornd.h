@@ -1,0 +1,55 @@
+// vornd: owns the UPS connection, polls it, publishes what it says and carries out the
+// console's requests. Single-threaded; it ends only when asked to stop or by shutting down.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config.h"
+#include "daemon_queues.h"
+#include "msgq.h"
+#include "status_files.h"
+
+class Vornd {
+public:
+    // Runs the daemon; returns the process's exit status.
+    int Run(int argc, char** argv);
+
+private:
+    enum class LoopEnd { kReconnect, kStop };
+
+    void StartUp();
+    bool Initializers();  // false: a stop request arrived
+    int InitUPS();
+    int TryPort(const char* path, bool is_fallback);
+    int GetUPSStatus(std::string& reply);
+    void QueryModelAndRating();
+    LoopEnd PollLoop();
+    void DoIssCmnds();
+    int DoRdWrtConfig();
+    int GetShutdownCmd();
+    bool DebugEcho();
+    void Heartbeat(std::string_view text);
+    void CreateQueues();
+    void RemoveQueues();
+    void ClosePort();
+
+    UpsConfig config_{};
+    WeekSchedule schedule_{};
+    int ups_ = -1;
+    StatusBlock block_;
+    std::string shutdown_cmd_;
+    DaemonQueues queues_;
+    int64_t next_shutdown_ = -1;
+    int32_t restart_minutes_ = -1;
+    int32_t schedule_day_ = -1;
+    bool connected_ = true;
+    StatusFile status_file_;
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> debug_switch_;
+};
