@@ -1,0 +1,67 @@
+// kelvora: the administrator's command. One sub-command per call.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string_view>
+
+#include "commands.h"
+#include "userid.h"
+
+namespace {
+
+void Usage(const char* self) {
+    std::printf("Usage: %s %s\n\n", self, "[start|stop|config|status|issuer|help]");
+    std::printf("%s\n", "  kelvora start   - Start the Daemon process\t");
+    std::printf("%s\n", "  kelvora stop    - Terminate Resident Daemon process\t");
+    std::printf("%s\n", "  kelvora config  - Modify Time Settings \t");
+    std::printf("%s\n", "  kelvora status  - Monitor UPS status\t");
+    std::printf("%s\n", "  kelvora issuer  - Send Commands to the UPS\t");
+    std::printf("%s\n", "  kelvora help    - Display Online User Manual\t");
+}
+
+int Fail(const char* self, const char* why) {
+    std::printf("%s\n", why);
+    Usage(self);
+    return 1;
+}
+
+// The screens come in their own modules; until a screen is part of the build, say so plainly.
+void ScreenMissing(std::string_view name) {
+    std::fprintf(stderr, "kelvora: the %.*s screen is not part of this build\n",
+                 static_cast<int>(name.size()), name.data());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* self = argc > 0 ? argv[0] : "kelvora";
+    if (argc < 2) return Fail(self, "One argument needed!");
+    if (argc > 2) return Fail(self, "Too many arguments!");
+    std::string_view arg = argv[1];
+    if (arg != "status" && arg != "help" && !ChkUserID()) return 0;
+
+    // A screen that is interrupted must not leave the shell in raw mode.
+    termios saved{};
+    bool restore = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+
+    if (arg == "start") {
+        StartDaemon();
+    } else if (arg == "stop") {
+        StopDaemon();
+    } else if (arg == "config" || arg == "status" || arg == "help" || arg == "issuer") {
+        ScreenMissing(arg);
+    } else if (arg == "startdebugvornd") {
+        SetDebugSwitch("vornd.dbg", "debug");
+    } else if (arg == "startdebugstatus") {
+        SetDebugSwitch("status.dbg", "debug");
+    } else if (arg == "stopdebugvornd") {
+        SetDebugSwitch("vornd.dbg", "nodebug");
+    } else if (arg == "stopdebugstatus") {
+        SetDebugSwitch("status.dbg", "nodebug");
+    } else {
+        return Fail(self, "Argument error!");
+    }
+    if (restore) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    return 0;
+}

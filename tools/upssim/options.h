@@ -1,0 +1,24 @@
+// The simulator's command line.
+#pragma once
+
+#include <string>
+
+namespace upssim {
+
+struct Options {
+    std::string link;
+    std::string control;
+    std::string log;
+    std::string state_file;
+    double time_scale = 1.0;
+};
+
+inline constexpr const char* kUsage =
+    "usage: upssim --link PATH [--control SOCKPATH] [--log FILE] [--state-file FILE]\n"
+    "              [--time-scale X]\n"
+    "       upssim ctl SOCKPATH WORDS...\n";
+
+// Fills `options` from argv[1..]; false with `error` set when the line is not usable.
+bool parse_options(int argc, char** argv, Options& options, std::string& error);
+
+}  // namespace upssim
