@@ -1,0 +1,20 @@
+// Reading the event and data files back: the whole records, whatever the count says.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "log_file.h"
+#include "log_records.h"
+
+namespace ups {
+
+// nullopt when the file is missing or unreadable; *consistent tells whether the count agreed
+// with the records (false after a torn append).
+std::optional<std::vector<CEventLogRecord>> ReadEventFile(const std::filesystem::path& path,
+                                                          bool* consistent = nullptr);
+std::optional<std::vector<CDataLogRecord>> ReadDataFile(const std::filesystem::path& path,
+                                                        bool* consistent = nullptr);
+
+}  // namespace ups

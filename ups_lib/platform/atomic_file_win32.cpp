@@ -1,0 +1,63 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "atomic_file.h"
+
+namespace ups::platform {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    const std::filesystem::path tmp =
+        path.parent_path() /
+        (std::string(kTempPrefix) + path.filename().string() + "." +
+         std::to_string(GetCurrentProcessId()) + "." + std::to_string(GetCurrentThreadId()));
+    {
+        FilePtr f(_wfopen(tmp.c_str(), L"wb"));
+        if (!f) return false;
+        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) {
+            f.reset();
+            DeleteFileW(tmp.c_str());
+            return false;
+        }
+        if (std::fflush(f.get()) != 0) {
+            f.reset();
+            DeleteFileW(tmp.c_str());
+            return false;
+        }
+    }
+    if (!MoveFileExW(tmp.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path,
+                                                       std::uint64_t max_size) {
+    FilePtr f(_wfopen(path.c_str(), L"rb"));
+    if (!f) return std::nullopt;
+    std::vector<std::uint8_t> out;
+    std::uint8_t chunk[8192];
+    for (;;) {
+        const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
+        if (n == 0) break;
+        if (out.size() + n > max_size) return std::nullopt;
+        out.insert(out.end(), chunk, chunk + n);
+    }
+    if (std::ferror(f.get())) return std::nullopt;
+    return out;
+}
+
+}  // namespace ups::platform

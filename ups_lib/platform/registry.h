@@ -1,0 +1,56 @@
+// Registry values under HKEY_LOCAL_MACHINE, the way the agent and the panel use them: read a
+// whole value, write a whole value, create a key. Key paths use backslashes and compare without
+// regard to case, as on Windows ("SoftWare\Stavlen\Torvane" and "Software\Stavlen\Torvane" are
+// one key).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ups::platform {
+
+enum class ValueType {
+    Binary,        // REG_BINARY: the records
+    ExpandString,  // REG_EXPAND_SZ: stored with its terminating NUL, as Windows keeps it
+    Dword,         // REG_DWORD: 4 bytes, little-endian
+};
+
+class Registry {
+  public:
+    // No registry value the programs keep comes near this; a larger one is treated as unreadable
+    // rather than read into memory.
+    static constexpr std::uint64_t kMaxValueSize = 1024 * 1024;
+
+    virtual ~Registry() = default;
+    // The value's bytes, or nullopt when the key or the value is missing or cannot be read.
+    virtual std::optional<std::vector<std::uint8_t>> ReadValue(std::string_view key,
+                                                               std::string_view name) = 0;
+    // Creates the key if needed and replaces the value as a whole. False when the key cannot be
+    // created or the value cannot be written; the old value then stays as it was.
+    virtual bool WriteValue(std::string_view key, std::string_view name, ValueType type,
+                            std::span<const std::uint8_t> bytes) = 0;
+    virtual bool CreateKey(std::string_view key) = 0;
+
+    bool WriteString(std::string_view key, std::string_view name, ValueType type,
+                     std::string_view text);
+    bool WriteDword(std::string_view key, std::string_view name, std::uint32_t value);
+};
+
+// A registry kept as a directory tree: a directory per key, a file per value holding exactly the
+// value's bytes, each write atomic (temporary file, then rename). The POSIX registry.
+std::unique_ptr<Registry> MakeFileRegistry(std::filesystem::path root);
+
+// The registry of this system: the real one on Windows; on POSIX a file registry rooted at
+// $TORVANE_REGISTRY, or /var/lib/torvane/registry when that is not set.
+std::unique_ptr<Registry> MakeSystemRegistry();
+
+// The process-wide system registry, created on first use.
+Registry& SystemRegistry();
+
+}  // namespace ups::platform
