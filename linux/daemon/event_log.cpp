@@ -3,12 +3,25 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include "paths.h"
 
-bool CheckLogFile() {
-    int fd = ::open(kelvora::RootPath("vornlog").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                    0644);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
+bool CheckLogFile() { return OpenLogFile() != nullptr; }
+
+LogFile OpenLogFile() { return LogFile(std::fopen(kelvora::RootPath("vornlog").c_str(), "ae")); }
+
+std::string TimeText(int64_t when) {
+    time_t t = static_cast<time_t>(when);
+    char buf[64];  // ctime_r needs 26; a year past 9999 needs more or fails
+    struct tm local {};
+    if (localtime_r(&t, &local) == nullptr || asctime_r(&local, buf) == nullptr) return "?\n";
+    return buf;
+}
+
+std::string LogLine(std::string_view message, int64_t when) {
+    std::string line(message);
+    line += " - ";
+    line += TimeText(when);
+    return line;
 }

@@ -14,7 +14,7 @@
 #include "paths.h"
 #include "schedule_time.h"
 #include "serial_port.h"
-#include "state_machine.h"
+#include "child_process.h"
 #include "ups_commands.h"
 
 namespace {
@@ -99,6 +99,12 @@ void Vornd::RemoveQueues() {
 }
 
 void Vornd::Heartbeat(std::string_view text) { SendToMsgQ(queues_.heartbeat, kMsgHeartbeat, text); }
+
+void Vornd::ProcStop() {
+    RemoveQueues();
+    ClosePort();
+    PrintToConsole("Daemon Process Stops!");
+}
 
 void Vornd::ClosePort() {
     if (config_.comm_mode == 0 && ups_ >= 0) ::close(ups_);
@@ -204,9 +210,7 @@ bool Vornd::Initializers() {
         int ctrl = ReadCtrlMsg(queues_.control);
         if (ctrl == kCtrlReload) cfg_ok = DoRdWrtConfig() != -1;
         if (ctrl == kCtrlStop) {
-            RemoveQueues();
-            ClosePort();
-            PrintToConsole("Daemon Process Stops!");
+            ProcStop();
             return false;
         }
         if (!cfg_ok) cfg_ok = DoRdWrtConfig() == 1;
@@ -242,9 +246,7 @@ Vornd::LoopEnd Vornd::PollLoop() {
         int ctrl = ReadCtrlMsg(queues_.control);
         if (ctrl == kCtrlReload) return LoopEnd::kReconnect;
         if (ctrl == kCtrlStop) {
-            RemoveQueues();
-            ClosePort();
-            PrintToConsole("Daemon Process Stops!");
+            ProcStop();
             status_file_.Write({});
             BlankInfoFiles();
             debug_switch_.reset();
@@ -256,9 +258,12 @@ Vornd::LoopEnd Vornd::PollLoop() {
             // Someone removed our queues; put them back so that consoles can see us again.
             CreateQueues();
         }
+        ReapChildren();  // e-mail and pager scripts of earlier events
         if (polled == 1 && connected_) {
-            StateTransition(block_[0], config_, next_shutdown_, restart_minutes_, shutdown_cmd_, ups_,
-                            queues_);
+            events_.SetContext({&config_, restart_minutes_, shutdown_cmd_, ups_, queues_.redraw,
+                                [this] { ProcStop(); }});
+            machine_.StateTransition(block_[0], config_, next_shutdown_);
+            if (events_.shut_down()) return LoopEnd::kStop;
         } else if (polled != 1) {
             connected_ = false;  // hold the state machine while the UPS is silent
         } else {

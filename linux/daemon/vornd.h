@@ -3,14 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "config.h"
+#include "daemon_events.h"
 #include "daemon_queues.h"
 #include "msgq.h"
+#include "state_machine.h"
 #include "status_files.h"
 
 class Vornd {
@@ -36,6 +39,7 @@ private:
     void CreateQueues();
     void RemoveQueues();
     void ClosePort();
+    void ProcStop();
 
     UpsConfig config_{};
     WeekSchedule schedule_{};
@@ -52,4 +56,6 @@ private:
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, FileCloser> debug_switch_;
+    DaemonEvents events_;
+    PowerStateMachine machine_{[] { return static_cast<int64_t>(std::time(nullptr)); }, events_};
 };
