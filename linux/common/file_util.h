@@ -2,10 +2,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace kelvora {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+// A stdio stream that closes itself.
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Reads at most `limit` bytes from the start of the file into `out`. False if it cannot be opened.
 bool ReadFilePrefix(const std::string& path, std::size_t limit, std::string& out);

@@ -2,15 +2,12 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+#include "file_util.h"
+
+using LogFile = kelvora::FilePtr;
 
 // True when the log can be opened for appending (checked once at start).
 bool CheckLogFile();

@@ -22,7 +22,7 @@ namespace {
 constexpr std::string_view kDaemonArgument = "            ";  // twelve blanks
 constexpr std::string_view kNoResponse =
     "UPS Adapter No Response!!, type [kelvora stop] to stop this process";
-constexpr std::size_t kShutdownCmdMax = 99;
+constexpr std::size_t kShutdownCmdMax = 1024;
 
 void IgnoreSignal(int) {}
 
@@ -129,11 +129,13 @@ int Vornd::DoRdWrtConfig() {
 int Vornd::GetShutdownCmd() {
     std::string text;
     shutdown_cmd_.clear();
-    if (kelvora::ReadFilePrefix(kelvora::RootPath("shutdown.ini"), kShutdownCmdMax, text)) {
+    // The whole first line is the command: running a cut-off command at the moment of a power
+    // failure could do anything. A line too long to be a command is refused.
+    if (kelvora::ReadFilePrefix(kelvora::RootPath("shutdown.ini"), kShutdownCmdMax + 1, text)) {
         std::size_t eol = text.find('\n');
         if (eol != std::string::npos) text.resize(eol + 1);
         // A line with nothing to run would let the daemon believe it shut the system down.
-        if (!IsBlank(text)) shutdown_cmd_ = text;
+        if (text.size() <= kShutdownCmdMax && !IsBlank(text)) shutdown_cmd_ = text;
     }
     if (shutdown_cmd_.empty()) {
         PrintToConsole("Shutdown file empty or not found!");
@@ -238,7 +240,12 @@ void Vornd::QueryModelAndRating() {
 Vornd::LoopEnd Vornd::PollLoop() {
     for (;;) {
         status_file_.EnsureOpen();
-        if (!debug_switch_) debug_switch_.reset(std::fopen(kelvora::RootPath("vornd.dbg").c_str(), "re"));
+        if (!debug_switch_ && --debug_retry_in_ <= 0) {
+            // Looking for a file that is not there costs a path walk; once in ten polls is
+            // soon enough for a debugging aid.
+            debug_switch_.reset(std::fopen(kelvora::RootPath("vornd.dbg").c_str(), "re"));
+            debug_retry_in_ = 10;
+        }
         CalcSchdlTime(&schedule_, &next_shutdown_, &restart_minutes_, &schedule_day_, &schedule_day_,
                       config_.turnoff_delay);
         Heartbeat("axy");

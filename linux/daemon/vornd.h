@@ -4,14 +4,13 @@
 
 #include <cstdint>
 #include <ctime>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "config.h"
 #include "daemon_events.h"
 #include "daemon_queues.h"
+#include "file_util.h"
 #include "msgq.h"
 #include "state_machine.h"
 #include "status_files.h"
@@ -52,10 +51,8 @@ private:
     int32_t schedule_day_ = -1;
     bool connected_ = true;
     StatusFile status_file_;
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, FileCloser> debug_switch_;
+    kelvora::FilePtr debug_switch_;
+    int debug_retry_in_ = 0;  // polls until the next look for a missing debug switch
     DaemonEvents events_;
     PowerStateMachine machine_{[] { return static_cast<int64_t>(std::time(nullptr)); }, events_};
 };

@@ -37,10 +37,8 @@ std::string Reply(char ac, char battery) {
 class StateMachine : public ::testing::Test {
 protected:
     StateMachine() {
-        UpsConfig unused;
         WeekSchedule week;
         InitConfig(&config_, &week);
-        (void)unused;
     }
 
     // One poll: the reply, then a little over a second passes.
@@ -159,7 +157,6 @@ TEST_F(StateMachine, BatteryLowOnlyEverMovesTheDeadlineEarlier) {
     EXPECT_EQ(machine_.deadline(), now_ - 1 + 60);
     EXPECT_LT(machine_.deadline(), ac_deadline);
 
-    StateMachine::TearDown();
     PowerStateMachine late([this] { return now_; }, events_);
     config_.acfail_delay = 1;
     config_.battlow_delay = 10;

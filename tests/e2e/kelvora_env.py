@@ -4,7 +4,9 @@ running in it. Standard library only (the queues are reached through libc with c
 import ctypes
 import os
 import pathlib
+import pty
 import signal
+import struct
 import subprocess
 import time
 
@@ -161,3 +163,31 @@ class Daemon:
             self.proc.send_signal(signal.SIGKILL)
             self.proc.wait()
         self.out.close()
+
+
+def utmp_record(line, user, pid=1):
+    """One 384-byte login record of the C library's layout."""
+    head = struct.pack("<hxxi32s4s32s256s", 7, pid, line.encode(), b"ts", user.encode(), b"")
+    return head + bytes(384 - len(head))
+
+
+class Terminal:
+    """A pseudo-terminal a user is logged in on: what the daemon writes to it can be read."""
+
+    def __init__(self):
+        self.master, self.slave = pty.openpty()
+        os.set_blocking(self.master, False)
+        self.line = os.ttyname(self.slave)[len("/dev/"):]
+        self.seen = b""
+
+    def text(self):
+        try:
+            while chunk := os.read(self.master, 4096):
+                self.seen += chunk
+        except (BlockingIOError, OSError):
+            pass
+        return self.seen.decode(errors="replace").replace("\r\n", "\n")
+
+    def close(self):
+        os.close(self.master)
+        os.close(self.slave)

@@ -80,7 +80,7 @@ def test_polls_and_publishes_the_replies_in_files_and_on_the_status_queue(root, 
     # The debug switch echoes every reply.
     root.write("vornd.dbg", "debug")
     daemon = running
-    daemon.wait_output("<VORND DEBUG> (000.0", timeout=10)
+    daemon.wait_output("<VORND DEBUG> (000.0", timeout=25)  # looked for every ten polls
     assert daemon.stop() == 0
     assert root.read("kelvora.q1") == BLANK
     assert root.read("kelvora.mdl") == BLANK and root.read("kelvora.rtg") == BLANK
