@@ -7,14 +7,14 @@
 #include <cctype>
 #include <cstring>
 
+#include "child_process.h"
 #include "console_msg.h"
-#include "file_util.h"
 #include "event_log.h"
+#include "file_util.h"
 #include "host.h"
 #include "paths.h"
 #include "schedule_time.h"
 #include "serial_port.h"
-#include "child_process.h"
 #include "ups_commands.h"
 
 namespace {
