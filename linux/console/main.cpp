@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "commands.h"
+#include "status_screen.h"
 #include "userid.h"
 
 namespace {
@@ -26,7 +27,7 @@ int Fail(const char* self, const char* why) {
     return 1;
 }
 
-// The screens come in their own modules; until a screen is part of the build, say so plainly.
+// Screens still to come say so plainly.
 void ScreenMissing(std::string_view name) {
     std::fprintf(stderr, "kelvora: the %.*s screen is not part of this build\n",
                  static_cast<int>(name.size()), name.data());
@@ -49,7 +50,9 @@ int main(int argc, char** argv) {
         StartDaemon();
     } else if (arg == "stop") {
         StopDaemon();
-    } else if (arg == "config" || arg == "status" || arg == "help" || arg == "issuer") {
+    } else if (arg == "status") {
+        vornii_status();
+    } else if (arg == "config" || arg == "help" || arg == "issuer") {
         ScreenMissing(arg);
     } else if (arg == "startdebugvornd") {
         SetDebugSwitch("vornd.dbg", "debug");

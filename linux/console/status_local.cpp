@@ -1,0 +1,107 @@
+// The local display: the UPS that this machine's daemon watches, redrawn every pass from the
+// files the daemon rewrites after every poll.
+#include <curses.h>
+
+#include <cstdio>
+
+#include "msgq.h"
+#include "paths.h"
+#include "screen.h"
+#include "status_screen.h"
+#include "status_source.h"
+
+namespace {
+
+// A configuration change reaches a running screen at once through the redraw queue; any other
+// change of the files within this many passes.
+constexpr int kReconfigPasses = 12;
+// Passes without a status file after which the console's queues are opened afresh.
+constexpr int kMaxFailures = 10;
+
+void DrawPass(LocalDisplay& d, int key, int daemon_present) {
+    if (d.mode_in_force == 1) {
+        SNMP_actions(key, d.snmp, d.data, d.config, daemon_present);
+        return;
+    }
+    GetData(d.data, d.failures);
+    if (d.failures > kMaxFailures) {
+        d.failures = 0;
+        OpenConsoleQueues();
+    }
+    DrawScreen(d.data, d.shutdown_flag, VorndPresent() == 1, d.draw);
+}
+
+}  // namespace
+
+ConsoleQueues OpenConsoleQueues() {
+    ConsoleQueues q;
+    q.status = CreateMsgQ(kStatusQueueId);
+    q.heartbeat = CreateMsgQ(kHeartbeatQueueId);
+    q.control = CreateMsgQ(kControlQueueId);
+    q.redraw = CreateMsgQ(kRedrawQueueId);
+    for (int id : {q.status, q.heartbeat, q.redraw}) {
+        if (id >= 0) ClearMsgQ(id);
+    }
+    return q;
+}
+
+void ReConfig(LocalDisplay& d) {
+    d.shutdown_flag = 0;
+    UpsConfig config = d.config;
+    WeekSchedule schedule = d.schedule;
+    if (ReadConfig(&config, &schedule) != 1) return;
+    d.config = config;
+    d.schedule = schedule;
+    GetFromConfig(d.data, d.config, d.schedule, d.shutdown_flag);
+    if (d.config.comm_mode == d.mode_in_force) return;
+    if (d.config.comm_mode == 1) {
+        d.snmp.page = 1;
+        d.snmp.full_redraw = true;
+    } else {
+        PutBlanks(layout::st_model.row, layout::st_model.col, 38);
+    }
+    d.mode_in_force = d.config.comm_mode;
+    BlankScreen();
+}
+
+void vornii_status_local(int daemon_present) {
+    SystemText();
+    LocalDisplay d;
+    InitConfig(&d.config, &d.schedule);
+    if (ReadConfig(&d.config, &d.schedule) != 1) {
+        // Said on the plain terminal: on the curses screen it would vanish as the screen ends.
+        EndScreen();
+        std::printf("%s not found!\n", kelvora::RootPath("vorn.ini").c_str());
+        return;
+    }
+    GetFromConfig(d.data, d.config, d.schedule, d.shutdown_flag);
+    d.mode_in_force = d.config.comm_mode;
+
+    ConsoleQueues queues = OpenConsoleQueues();
+    InitScreen();
+    wclear(stdscr);
+
+    int key = -1;
+    while (key != 'q') {
+        DrawPass(d, key, daemon_present);
+        wrefresh(stdscr);
+        key = GetCH();
+
+        int ctrl = ReadCtrlMsg(queues.redraw);
+        if (ctrl == kCtrlReload) {
+            ReConfig(d);
+            d.snmp.full_redraw = true;
+        } else if (ctrl == kCtrlRedraw) {
+            wclear(stdscr);
+            d.snmp.full_redraw = true;
+        }
+        d.passes = (d.passes + 1) % kReconfigPasses;
+        if (d.passes == 0) ReConfig(d);
+        if (key == 'r') {
+            wclear(stdscr);
+            d.snmp.full_redraw = true;
+            d.snmp.page2_request = true;
+        }
+    }
+    EndScreen();
+}

@@ -1,0 +1,60 @@
+// `kelvora status`: the entry menu, the local display and the SNMP displays' entry points.
+#pragma once
+
+#include <string>
+
+#include "config.h"
+#include "screen_data.h"
+#include "status_draw.h"
+
+// The sub-command: the entry menu; returns when the user leaves.
+void vornii_status();
+
+// The local display loop; `daemon_present` is VorndPresent() taken when the menu was confirmed.
+void vornii_status_local(int daemon_present);
+
+// A UPS reached through an SNMP agent at `address` with `community`; returns on 'q'.
+void vornii_status_remote(const std::string& address, const std::string& community);
+
+// The page and redraw requests of the SNMP displays, kept by the local loop across passes.
+struct SnmpView {
+    int page = 1;
+    bool full_redraw = true;
+    bool page2_request = false;
+    bool link_up = false;
+    bool first_call = true;
+};
+
+// One pass of the local display in SNMP mode.
+void SNMP_actions(int key, SnmpView& view, ScreenData& data, const UpsConfig& config,
+                  int daemon_present);
+// The screen of an agent that gives no data: every reading "N/A", the schedule values shown.
+void SNMPnoDATA(const ScreenData& data);
+
+// The console's ends of the four queues the local display uses.
+struct ConsoleQueues {
+    int status = -1;
+    int heartbeat = -1;
+    int control = -1;
+    int redraw = -1;
+};
+// Opens (creating if need be) the four queues and empties those that carry messages to the
+// console. The control queue is left alone: what waits there is meant for the daemon.
+ConsoleQueues OpenConsoleQueues();
+
+// What the local display keeps across passes.
+struct LocalDisplay {
+    ScreenData data;
+    UpsConfig config{};
+    WeekSchedule schedule{};
+    int mode_in_force = 0;
+    int shutdown_flag = 0;
+    int failures = 0;
+    int passes = 0;
+    DrawState draw;
+    SnmpView snmp;
+};
+
+// Re-reads the configuration (keeping the old values when that fails) and applies a change of
+// communication mode.
+void ReConfig(LocalDisplay& display);
