@@ -13,6 +13,7 @@ def root():
     top = tempfile.mkdtemp(prefix="kr", dir="/tmp")
     r = Root(top)
     yield r
+    r.kill_strays()
     r.remove_queues()
     shutil.rmtree(top, ignore_errors=True)
 

@@ -123,6 +123,18 @@ class Root:
             texts.append(t)
         return texts
 
+    def kill_strays(self):
+        """Kills what still runs in this root (a daemon that `kelvora start` left behind when a
+        test failed half-way): it ignores the polite signals by design."""
+        mine = f"KELVORA_ROOT={self.dir}".encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if mine in f.read().split(b"\0"):
+                        os.kill(int(pid), signal.SIGKILL)
+            except OSError:
+                pass
+
     def remove_queues(self):
         for name in QUEUE_IDS:
             q = _libc.msgget(self.key(name), 0)
