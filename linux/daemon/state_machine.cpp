@@ -53,6 +53,12 @@ void PowerStateMachine::StateTransition(std::string& reply, const UpsConfig& con
     }
 }
 
+void PowerStateMachine::WhileSilent() {
+    if (state_ < kAcFailure || state_ > kScheduledPending || now_() < deadline_) return;
+    state_ = kShutDownNow;
+    events_.ShutDownNow(scheduled_);
+}
+
 int PowerStateMachine::CountDown(int countdown_on) {
     const int64_t now = now_();
     if (now >= deadline_) return 1;

@@ -49,6 +49,11 @@ public:
     // computed at the top of this poll cycle (-1: none).
     void StateTransition(std::string& reply, const UpsConfig& config, int64_t next_shutdown);
 
+    // Called for a poll the UPS did not answer. The state stays as it is, but a deadline that
+    // passes while the UPS is silent is kept: an AC failure whose countdown has run out shuts
+    // down even if the UPS stopped answering (a pulled cable, a UPS near its end).
+    void WhileSilent();
+
     int state() const { return state_; }
     int64_t deadline() const { return deadline_; }
     bool scheduled() const { return scheduled_; }

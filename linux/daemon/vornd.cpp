@@ -267,18 +267,24 @@ Vornd::LoopEnd Vornd::PollLoop() {
         }
         ReapChildren();  // e-mail and pager scripts of earlier events
         if (polled == 1 && connected_) {
-            events_.SetContext({&config_, restart_minutes_, shutdown_cmd_, ups_, queues_.redraw,
-                                [this] { ProcStop(); }});
+            events_.SetContext(ShutdownContextNow());
             machine_.StateTransition(block_[0], config_, next_shutdown_);
-            if (events_.shut_down()) return LoopEnd::kStop;
         } else if (polled != 1) {
-            connected_ = false;  // hold the state machine while the UPS is silent
+            // The state machine holds while the UPS is silent, but not past a deadline it set.
+            connected_ = false;
+            events_.SetContext(ShutdownContextNow());
+            machine_.WhileSilent();
         } else {
             connected_ = true;
             PrintToConsole("UPS Reconnected!!");
             return LoopEnd::kReconnect;
         }
+        if (events_.shut_down()) return LoopEnd::kStop;
     }
+}
+
+ShutdownContext Vornd::ShutdownContextNow() {
+    return {&config_, restart_minutes_, shutdown_cmd_, ups_, queues_.redraw, [this] { ProcStop(); }};
 }
 
 void Vornd::DoIssCmnds() {

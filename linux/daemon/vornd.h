@@ -39,6 +39,7 @@ private:
     void RemoveQueues();
     void ClosePort();
     void ProcStop();
+    ShutdownContext ShutdownContextNow();
 
     UpsConfig config_{};
     WeekSchedule schedule_{};

@@ -262,11 +262,29 @@ TEST_F(StateMachine, PowerEventsTakeOverAPendingSchedule) {
     EXPECT_EQ(events_.calls.back(), "shutdown");  // without the restart time
 }
 
-TEST_F(StateMachine, FrozenWhileTheUpsIsSilentThenShutsDownAtOnce) {
+TEST_F(StateMachine, SilenceFreezesTheStateButNotThePassingOfTheDeadline) {
+    // Silence in the normal state changes nothing, however long.
+    now_ += 3600;
+    machine_.WhileSilent();
+    EXPECT_EQ(machine_.state(), kNormal);
+
     Polls(4, '1', '0');
     EXPECT_EQ(machine_.state(), kAcFailure);
-    now_ += 10 * 60;  // no answers, so no steps
+    events_.Take();
+    // No answers: no samples, no countdown messages, the state stays...
+    for (int i = 0; i < 4 * 60; ++i, now_ += 1) machine_.WhileSilent();
     EXPECT_EQ(machine_.state(), kAcFailure);
+    EXPECT_TRUE(events_.Take().empty());
+    // ...until the deadline passes: then the machine shuts down without waiting for the UPS.
+    now_ += 60;
+    machine_.WhileSilent();
+    EXPECT_EQ(machine_.state(), kShutDownNow);
+    EXPECT_EQ(events_.Take(), (std::vector<std::string>{"shutdown"}));
+}
+
+TEST_F(StateMachine, AfterSilenceTheFirstAnswerPastTheDeadlineShutsDownAtOnce) {
+    Polls(4, '1', '0');
+    now_ += 10 * 60;  // silent polls do not step the machine
     Poll('1', '0');
     EXPECT_EQ(events_.calls.back(), "shutdown");
 }

@@ -115,6 +115,16 @@ def test_power_returns_before_the_deadline_again_and_again(site):
     assert site.mark("shutdown") is None
 
 
+def test_a_ups_that_falls_silent_during_the_countdown_does_not_stop_the_shutdown(site):
+    daemon = site.start(acfail=1)
+    site.ups.ctl("utility", "fail")
+    wait_until(lambda: AC_FAILS in site.terms[0].text(), 10, "the failure warning")
+    site.ups.ctl("reply", "silent")
+    assert daemon.proc.wait(60) == 0
+    assert site.mark("shutdown") is not None
+    assert "S03\r" in site.ups.commands()  # sent all the same: the UPS may still be listening
+
+
 def test_battery_low_shortens_the_deadline_and_a_hung_preshut_command_is_given_up(site):
     site.root.write("preshut.bat", f"sleep 100000\necho preshut >> {site.marks}/order\n")
     daemon = site.start(acfail=30, battlow=1)
