@@ -49,6 +49,8 @@ inline constexpr std::size_t kIniFileSize = kConfigImageSize + kScheduleImageSiz
 void InitConfig(UpsConfig* config, WeekSchedule* schedule);
 int ReadConfig(UpsConfig* config, WeekSchedule* schedule);
 int WriteConfig(const UpsConfig* config, const WeekSchedule* schedule);
+// Applies kelvora.cfg alone to the record: 1, or 0 when it cannot be opened.
+int ApplyCfgFile(UpsConfig* config);
 
 // Copies text into a fixed field, cut to kConfigTextMax characters, zero-filled behind.
 void SetConfigText(char (&field)[30], std::string_view text);

@@ -31,6 +31,10 @@ int ReadConfig(UpsConfig* c, WeekSchedule* s) {
     if (!kelvora::ReadFilePrefix(kelvora::RootPath("vorn.ini"), kIniFileSize, image)) return 0;
     DecodeIni({reinterpret_cast<const uint8_t*>(image.data()), image.size()}, *c, *s);
 
+    return ApplyCfgFile(c);
+}
+
+int ApplyCfgFile(UpsConfig* c) {
     // The text file is meant to be small; anything past 64 KiB cannot be a hand-edited
     // configuration and is not read, so a huge file cannot make us allocate without bound.
     std::string text;

@@ -115,10 +115,7 @@ int Vornd::DoRdWrtConfig() {
     if (ReadConfig(&config_, &schedule_) == 1) return 1;
     // One of the files is missing and both are written anew. An administrator's hand-written
     // kelvora.cfg must not be overwritten by defaults just because vorn.ini is not there yet.
-    std::string text;
-    if (kelvora::ReadFilePrefix(kelvora::RootPath("kelvora.cfg"), 64 * 1024, text)) {
-        ApplyCfgText(text, config_);
-    }
+    ApplyCfgFile(&config_);
     if (WriteConfig(&config_, &schedule_) != 1) {
         PrintToConsole("Configuration Error!");
         return -1;
