@@ -103,19 +103,18 @@ bool Repair(std::FILE* f, OpenState& s, std::size_t recordBytes) {
     return true;
 }
 
-// Replaces a full file by its newest records, atomically: a crash leaves the old file or the
-// new one, never a half-written mix.
-bool Reduce(const std::filesystem::path& path, std::FILE* f, const OpenState& s,
-            const LogFileLimits& limits) {
+// The file a reduction leaves: the count and the newest records of the full file.
+std::optional<std::vector<std::uint8_t>> ReducedFile(std::FILE* f, const OpenState& s,
+                                                     const LogFileLimits& limits) {
     const std::uint64_t keep = std::min(limits.KeepOnReduce(), s.whole);
     std::vector<std::uint8_t> bytes(4 + keep * limits.recordBytes);
     const auto count = EncodeCount(static_cast<std::uint32_t>(keep));
     std::copy(count.begin(), count.end(), bytes.begin());
     if (keep > 0 && (!Seek(f, 4 + (s.whole - keep) * limits.recordBytes) ||
                      std::fread(bytes.data() + 4, 1, bytes.size() - 4, f) != bytes.size() - 4)) {
-        return false;
+        return std::nullopt;
     }
-    return platform::WriteFileAtomically(path, bytes);
+    return bytes;
 }
 
 }  // namespace
@@ -155,7 +154,12 @@ bool AppendLogRecord(const std::filesystem::path& path, const LogFileLimits& lim
     if (!s) return false;
 
     if (s->whole >= limits.MaxRecords()) {
-        if (!Reduce(path, f.get(), *s, limits)) {
+        // The full file is replaced by its newest records, atomically, so that a crash leaves
+        // the old file or the new one. Windows refuses to replace a file while a handle to it
+        // is open, so ours is closed first and the append goes on through a fresh one.
+        const auto reduced = ReducedFile(f.get(), *s, limits);
+        f.reset();
+        if (!reduced || !platform::WriteFileAtomically(path, *reduced)) {
             Trace("log file: reduction failed, record dropped\n");
             return false;
         }

@@ -183,6 +183,40 @@ TEST_F(EventLogTest, EventReductionKeepsTheNewest) {
     EXPECT_EQ(log.Records().back().time, kT0 + kEventFileLimits.MaxRecords());
 }
 
+// Windows will not replace a file the log still holds open: a reduction that renames over its
+// own open file fails there, and from then on every record is dropped.
+TEST_F(EventLogTest, FullLogsKeepAppendingWhereOpenFilesCannotBeReplaced) {
+    test::WindowsSharingRules windows;
+    const std::size_t descriptors = test::OpenDescriptorCount();
+    CEventLog events("Torvane", LogSetup());
+    CDataLog data(dir_ / "Torvane.dat");
+    // Each log goes through its limit several times.
+    const std::uint64_t eventCount = 4 * kEventFileLimits.MaxRecords();
+    for (std::uint64_t i = 0; i < eventCount; ++i) {
+        ASSERT_TRUE(events.AddEvent({kEvSelfTest, 4, kT0 + static_cast<std::uint32_t>(i)}))
+            << "event " << i;
+    }
+    const std::uint64_t sampleCount = 4 * kDataFileLimits.MaxRecords();
+    for (std::uint64_t i = 0; i < sampleCount; ++i) {
+        ASSERT_TRUE(data.AddSample(Sample(static_cast<int>(i)))) << "sample " << i;
+    }
+    EXPECT_EQ(windows.refused(), 0);
+    EXPECT_GE(windows.replaced(), 2 * 4);  // the reductions did replace the files
+    EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+
+    EXPECT_LT(fs::file_size(dir_ / "Torvane.evt"), kEventFileLimits.limit);
+    EXPECT_LT(fs::file_size(dir_ / "Torvane.dat"), kDataFileLimits.limit);
+    bool consistent = false;
+    const auto evt = ReadEventFile(dir_ / "Torvane.evt", &consistent);
+    ASSERT_TRUE(evt);
+    EXPECT_TRUE(consistent);
+    EXPECT_EQ(evt->back().time, kT0 + eventCount - 1);
+    const auto dat = ReadDataFile(dir_ / "Torvane.dat", &consistent);
+    ASSERT_TRUE(dat);
+    EXPECT_TRUE(consistent);
+    EXPECT_EQ(dat->back(), Sample(static_cast<int>(sampleCount - 1)));
+}
+
 TEST_F(EventLogTest, TornAppendIsRepairedOnLoadAndBeforeTheNextAppend) {
     // The count was written ahead of a record that never arrived whole.
     const fs::path file = dir_ / "Torvane.evt";

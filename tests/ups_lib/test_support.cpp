@@ -1,7 +1,14 @@
 #include "test_support.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +20,62 @@
 #include "ups_lib/archive.h"
 
 namespace ups::test {
+
+namespace {
+
+std::atomic<bool> sharingRules{false};
+std::atomic<int> replacedCount{0};
+std::atomic<int> refusedCount{0};
+
+// Whether any descriptor of this process refers to the file at path.
+bool HeldOpen(const char* path) {
+    struct stat target {};
+    if (::stat(path, &target) != 0) return false;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) return false;
+    bool held = false;
+    while (const dirent* e = ::readdir(dir)) {
+        const int fd = std::atoi(e->d_name);
+        if (e->d_name[0] < '0' || e->d_name[0] > '9' || fd == ::dirfd(dir)) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+            held = true;
+        }
+    }
+    ::closedir(dir);
+    return held;
+}
+
+}  // namespace
+
+WindowsSharingRules::WindowsSharingRules() {
+    replacedCount = 0;
+    refusedCount = 0;
+    sharingRules = true;
+}
+
+WindowsSharingRules::~WindowsSharingRules() {
+    sharingRules = false;
+}
+
+int WindowsSharingRules::replaced() const {
+    return replacedCount;
+}
+
+int WindowsSharingRules::refused() const {
+    return refusedCount;
+}
+
+std::size_t OpenDescriptorCount() {
+    std::size_t n = 0;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) throw std::runtime_error("cannot list /proc/self/fd");
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] >= '0' && e->d_name[0] <= '9') ++n;
+    }
+    ::closedir(dir);
+    return n - 1;  // the directory's own
+}
 
 std::filesystem::path DataPath(const std::string& name) {
     return std::filesystem::path(UPS_TEST_DATA_DIR) / name;
@@ -88,3 +151,17 @@ std::int64_t Local(int year, int month, int day, int hour, int minute, int secon
 }
 
 }  // namespace ups::test
+
+// Takes the place of the C library's rename for the whole test program, so that the library's
+// atomic replacement goes through it; renameat does the real work.
+extern "C" int rename(const char* from, const char* to) noexcept {
+    if (ups::test::sharingRules) {
+        if (ups::test::HeldOpen(to)) {
+            ++ups::test::refusedCount;
+            errno = EACCES;
+            return -1;
+        }
+        ++ups::test::replacedCount;
+    }
+    return ::renameat(AT_FDCWD, from, AT_FDCWD, to);
+}

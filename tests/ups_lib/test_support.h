@@ -1,5 +1,5 @@
 // What the library's tests share: a private temporary directory, the data files, a byte sink
-// that fails like a full disk, and a time zone switch.
+// that fails like a full disk, a time zone switch, and Windows' rule against replacing open files.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +65,23 @@ class ScopedTz {
   private:
     std::optional<std::string> old_;
 };
+
+// While one exists, renaming a file over one that this process holds open fails with EACCES, as
+// MoveFileEx fails with a sharing violation on Windows when the C runtime holds the target open.
+// Code that passes here does not depend on POSIX letting an open file be replaced.
+class WindowsSharingRules {
+  public:
+    WindowsSharingRules();
+    WindowsSharingRules(const WindowsSharingRules&) = delete;
+    WindowsSharingRules& operator=(const WindowsSharingRules&) = delete;
+    ~WindowsSharingRules();
+    // Replacements let through and refused while this object lived.
+    int replaced() const;
+    int refused() const;
+};
+
+// How many descriptors this process has open.
+std::size_t OpenDescriptorCount();
 
 // A local calendar time, in the current TZ.
 std::int64_t Local(int year, int month, int day, int hour, int minute, int second = 0);
