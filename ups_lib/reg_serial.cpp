@@ -23,9 +23,17 @@ LoadResult LoadRecordBytes(Serializable& record, std::span<const std::uint8_t> b
 
 LoadResult CRegSerial::Load(platform::Registry& registry) {
     if (key_.empty() || value_.empty()) return LoadResult::Missing;
-    const auto bytes = registry.ReadValue(key_, value_);
-    if (!bytes) return LoadResult::Missing;
-    return LoadRecordBytes(*this, *bytes);
+    const auto read = registry.ReadValue(key_, value_);
+    switch (read.status) {
+        case platform::ReadStatus::NotFound:
+            return LoadResult::Missing;
+        case platform::ReadStatus::Unreadable:
+            Trace(std::string(ClassName()) + " load: " + read.problem + "\n");
+            return LoadResult::Unreadable;
+        case platform::ReadStatus::Found:
+            break;
+    }
+    return LoadRecordBytes(*this, read.bytes);
 }
 
 bool CRegSerial::Store(platform::Registry& registry) {

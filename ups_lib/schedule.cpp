@@ -36,10 +36,14 @@ void CSchedule::SerializeLocked(Archive& ar) {
 bool CSchedule::ReadAll(platform::Registry& registry) {
     std::lock_guard lock(mutex_);
     entries_.clear();
-    const auto bytes = registry.ReadValue(kScheduleKey, kScheduleValue);
-    if (!bytes) return true;
+    const auto read = registry.ReadValue(kScheduleKey, kScheduleValue);
+    if (read.status == platform::ReadStatus::NotFound) return true;
+    if (read.status == platform::ReadStatus::Unreadable) {
+        Trace("CScheduel ReadAll fail\n");
+        return false;
+    }
     try {
-        MemorySource source(*bytes);
+        MemorySource source(read.bytes);
         Archive ar = Archive::Loading(source);
         SerializeLocked(ar);
         return true;

@@ -57,7 +57,8 @@ class CSchedule final : public Serializable {
     void Serialize(Archive& ar) override;
 
     // Empties the list and loads it from the registry. False after a read error (the list then
-    // holds the entries read before it); a missing value is an empty schedule.
+    // holds the entries read before it) and for a value that is there but cannot be read; a
+    // missing value is an empty schedule.
     bool ReadAll(platform::Registry& registry);
     bool ReadAll() { return ReadAll(platform::SystemRegistry()); }
     bool WriteAll(platform::Registry& registry);

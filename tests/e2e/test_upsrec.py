@@ -193,6 +193,54 @@ def test_damaged_registry_value_is_never_overwritten(env):
     assert run(env, "show", "config").returncode == 1
 
 
+def test_record_too_large_for_a_registry_value_is_refused(env, tmp_path):
+    # Stored, the agent would read it back as missing and run on the defaults (no port).
+    value = registry(env) / KEY / "config"
+    assert run(env, "set", "config", "comPort=0").returncode == 0
+    before = value.read_bytes()
+    doc = tmp_path / "big.json"
+    doc.write_text(json.dumps({"mailServer": "m" * 1_100_000}))
+    r = run(env, "set", "config", "--json", str(doc))
+    assert r.returncode == 1
+    assert b"1048576" in r.stderr and b"not changed" in r.stderr, r.stderr
+    assert value.read_bytes() == before
+    entries = [{"event": 1, "frequency": 0, "time": i} for i in range(90_000)]
+    doc.write_text(json.dumps({"entries": entries}))
+    r = run(env, "set", "schedule", "--json", str(doc))
+    assert r.returncode == 1 and b"1048576" in r.stderr, r.stderr
+    assert not (registry(env) / KEY / "Schedule").exists()
+
+
+def oversized_value(path, record):
+    path.write_bytes(record + b"\0" * (1024 * 1024 + 1 - len(record)))
+
+
+def looping_value(path, record):
+    path.symlink_to(path.name)
+
+
+@pytest.mark.parametrize("make", [oversized_value, looping_value])
+@pytest.mark.parametrize("kind, name, record", [
+    ("config", "config", config_bytes(comPort=2, mailServer="m" * 1_100_000)),
+    ("msgtab", "msgTab", (DATA / "msgtab_default.bin").read_bytes()),
+    ("schedule", "Schedule", num(1) + struct.pack("<HHiI", 1, 1, 0, 1700000000)),
+], ids=["config", "msgtab", "schedule"])
+def test_unreadable_registry_value_is_never_overwritten(env, make, kind, name, record):
+    value = registry(env) / KEY / name
+    value.parent.mkdir(parents=True)
+    make(value, record)
+    before = os.readlink(value) if value.is_symlink() else value.read_bytes()
+    change = {"config": "comPort=0", "msgtab": "text0=x", "schedule": "0.time=1"}[kind]
+    r = run(env, "set", kind, change)
+    assert r.returncode == 1
+    assert b"cannot be read" in r.stderr and b"not changed" in r.stderr, r.stderr
+    assert (os.readlink(value) if value.is_symlink() else value.read_bytes()) == before
+    # Showing it is an error too, not the defaults.
+    r = run(env, "show", kind)
+    assert r.returncode == 1 and b"cannot be read" in r.stderr, r.stderr
+    assert r.stdout == b""
+
+
 def test_registry_keys_compare_without_case(env):
     # A tree written by someone who spelled the key differently is the same key.
     odd = registry(env) / "SOFTWARE" / "stavlen" / "TORVANE"

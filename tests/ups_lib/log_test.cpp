@@ -64,10 +64,11 @@ TEST_F(EventLogTest, ConstructionRegistersTheEventSource) {
     EXPECT_TRUE(log.Registered());
     const std::string key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Torvane";
     const auto file = registry_->ReadValue(key, "EventMessageFile");
-    ASSERT_TRUE(file);
-    EXPECT_EQ(std::string(file->begin(), file->end()),
+    ASSERT_EQ(file.status, platform::ReadStatus::Found);
+    EXPECT_EQ(std::string(file.bytes.begin(), file.bytes.end()),
               std::string("/opt/torvane/Torvane.exe") + '\0');
-    EXPECT_EQ(registry_->ReadValue(key, "TypesSupported"), (std::vector<std::uint8_t>{7, 0, 0, 0}));
+    EXPECT_EQ(registry_->ReadValue(key, "TypesSupported").bytes,
+              (std::vector<std::uint8_t>{7, 0, 0, 0}));
     EXPECT_TRUE(syslog_.alerts.empty());
 }
 

@@ -31,7 +31,7 @@ TEST(FileRegistry, ValueFileHoldsExactlyTheBytes) {
     EXPECT_EQ(test::ReadFile(dir / "Software/Stavlen/Torvane/config"), bytes);
     // No temporary file is left behind.
     EXPECT_EQ(FilesUnder(dir.path()), std::vector<fs::path>{"Software/Stavlen/Torvane/config"});
-    EXPECT_EQ(reg->ReadValue("Software\\Stavlen\\Torvane", "config"), bytes);
+    EXPECT_EQ(reg->ReadValue("Software\\Stavlen\\Torvane", "config").bytes, bytes);
 }
 
 TEST(FileRegistry, KeysAndValuesCompareWithoutCase) {
@@ -44,7 +44,8 @@ TEST(FileRegistry, KeysAndValuesCompareWithoutCase) {
     // One key: both values sit in the directory first created.
     EXPECT_EQ(FilesUnder(dir.path()).size(), 2u);
     EXPECT_TRUE(fs::exists(dir / "Software/Stavlen/Torvane/Schedule"));
-    EXPECT_EQ(reg->ReadValue("SOFTWARE\\stavlen\\TORVANE", "CONFIG"), std::vector<std::uint8_t>{1});
+    EXPECT_EQ(reg->ReadValue("SOFTWARE\\stavlen\\TORVANE", "CONFIG").bytes,
+              std::vector<std::uint8_t>{1});
     // Rewriting under another spelling replaces the value instead of adding a second file.
     ASSERT_TRUE(reg->WriteValue("software\\stavlen\\torvane", "CONFIG", platform::ValueType::Binary,
                                 std::vector<std::uint8_t>{3}));
@@ -63,23 +64,66 @@ TEST(FileRegistry, RefusesNamesThatWouldLeaveTheTree) {
     EXPECT_FALSE(reg->WriteValue("Software", "", platform::ValueType::Binary, b));
     EXPECT_FALSE(reg->WriteValue("", "x", platform::ValueType::Binary, b));
     EXPECT_FALSE(fs::exists(dir / "etc"));
-    EXPECT_FALSE(reg->ReadValue("Software\\..", "x"));
+    EXPECT_EQ(reg->ReadValue("Software\\..", "x").status, platform::ReadStatus::NotFound);
 }
 
-TEST(FileRegistry, MissingAndOversizedValuesAreNotRead) {
+TEST(FileRegistry, MissingIsToldFromUnreadable) {
     TempDir dir;
     auto reg = platform::MakeFileRegistry(dir.path());
-    EXPECT_FALSE(reg->ReadValue("Software\\Stavlen\\Torvane", "config"));
+    auto status = [&](std::string_view name) { return reg->ReadValue(kAgentKey, name).status; };
+    EXPECT_EQ(status("config"), platform::ReadStatus::NotFound);  // not even the root yet
     const fs::path key = dir / "Software/Stavlen/Torvane";
     fs::create_directories(key / "msgTab");  // a subkey is not a value
-    EXPECT_FALSE(reg->ReadValue("Software\\Stavlen\\Torvane", "msgTab"));
+    EXPECT_EQ(status("msgTab"), platform::ReadStatus::NotFound);
     EXPECT_FALSE(reg->WriteValue("Software\\Stavlen\\Torvane", "MSGTAB",
                                  platform::ValueType::Binary, std::vector<std::uint8_t>{1}));
+    EXPECT_EQ(status("config"), platform::ReadStatus::NotFound);
+
+    // Too large to read: there, but unreadable, and the reason says so.
     test::WriteFile(key / "config", {});
     fs::resize_file(key / "config", platform::Registry::kMaxValueSize + 1);  // sparse
-    EXPECT_FALSE(reg->ReadValue("Software\\Stavlen\\Torvane", "config"));
+    const auto large = reg->ReadValue(kAgentKey, "CONFIG");
+    EXPECT_EQ(large.status, platform::ReadStatus::Unreadable);
+    EXPECT_NE(large.problem.find("larger than the 1048576 bytes"), std::string::npos);
+    EXPECT_TRUE(large.bytes.empty());
+    // A value whose file cannot be opened (here a link to itself), and one under a key that
+    // cannot be examined, are unreadable too.
+    fs::create_symlink("loop", key / "loop");
+    EXPECT_EQ(status("loop"), platform::ReadStatus::Unreadable);
+    fs::create_directories(dir / "Software/Other");
+    fs::create_symlink("looped", dir / "Software/Other/looped");
+    EXPECT_EQ(reg->ReadValue("Software\\Other\\Looped\\Deeper", "x").status,
+              platform::ReadStatus::Unreadable);
+}
+
+TEST(RegSerial, UnreadableValueKeepsTheRecordAndIsNotMissing) {
+    TempDir dir;
+    auto reg = platform::MakeFileRegistry(dir.path());
+    const fs::path value = dir / "Software/Stavlen/Torvane/config";
+    fs::create_directories(value.parent_path());
+    test::WriteFile(value, ReadData("config_default.bin"));
+    fs::resize_file(value, platform::Registry::kMaxValueSize + 1);
     CConfig c;
+    c.comPort = 2;
+    EXPECT_EQ(c.Load(*reg), LoadResult::Unreadable);
+    EXPECT_EQ(c.comPort, 2);
+    fs::remove(value);
     EXPECT_EQ(c.Load(*reg), LoadResult::Missing);
+    EXPECT_EQ(c.comPort, 2);
+}
+
+TEST(FileRegistry, ValueTooLargeToReadBackIsNotWritten) {
+    TempDir dir;
+    auto reg = platform::MakeFileRegistry(dir.path());
+    const std::vector<std::uint8_t> old{1, 2, 3};
+    ASSERT_TRUE(reg->WriteValue(kAgentKey, "config", platform::ValueType::Binary, old));
+    const std::vector<std::uint8_t> tooLarge(platform::Registry::kMaxValueSize + 1, 'x');
+    EXPECT_FALSE(reg->WriteValue(kAgentKey, "config", platform::ValueType::Binary, tooLarge));
+    EXPECT_EQ(test::ReadFile(dir / "Software/Stavlen/Torvane/config"), old);
+    EXPECT_EQ(FilesUnder(dir.path()).size(), 1u);  // no temporary file left either
+    const std::vector<std::uint8_t> largest(platform::Registry::kMaxValueSize, 'y');
+    EXPECT_TRUE(reg->WriteValue(kAgentKey, "config", platform::ValueType::Binary, largest));
+    EXPECT_EQ(test::ReadFile(dir / "Software/Stavlen/Torvane/config"), largest);
 }
 
 TEST(FileRegistry, StringsAndNumbersKeepTheirWindowsBytes) {
@@ -132,6 +176,22 @@ TEST(RegSerial, TruncatedValueLoadsPartially) {
     EXPECT_EQ(c.Load(*reg), LoadResult::Partial);
     EXPECT_EQ(c.dataLogInterval, 30);
     EXPECT_EQ(c.acFailDelay, 77);
+}
+
+TEST(RegSerial, RecordTooLargeForAValueIsNotStored) {
+    // Stored, it would load as missing and the agent would run on the defaults.
+    TempDir dir;
+    auto reg = platform::MakeFileRegistry(dir.path());
+    CConfig c;
+    c.comPort = 1;
+    ASSERT_TRUE(c.Store(*reg));
+    const auto stored = test::ReadFile(dir / "Software/Stavlen/Torvane/config");
+    c.mailServer = std::string(1100 * 1000, 'm');
+    EXPECT_FALSE(c.Store(*reg));
+    EXPECT_EQ(test::ReadFile(dir / "Software/Stavlen/Torvane/config"), stored);
+    CConfig back;
+    EXPECT_EQ(back.Load(*reg), LoadResult::Loaded);
+    EXPECT_EQ(back.comPort, 1);
 }
 
 TEST(RegSerial, LocationMustBeSet) {

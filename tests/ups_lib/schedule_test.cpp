@@ -13,6 +13,7 @@
 namespace ups {
 namespace {
 
+namespace fs = std::filesystem;
 using test::Local;
 using test::ScopedTz;
 using test::TempDir;
@@ -172,6 +173,24 @@ TEST(Schedule, TruncatedValueKeepsWholeEntriesAndTraces) {
     EXPECT_EQ(traced, "CScheduel ReadAll fail\n");
     ASSERT_EQ(back.Count(), 2u);
     EXPECT_EQ(back.Entries()[1].time, 1001u);
+}
+
+TEST(Schedule, UnreadableValueIsAReadErrorNotAnEmptySchedule) {
+    // An empty schedule from ReadAll would be written back over the entries by the next change.
+    TempDir dir;
+    auto reg = platform::MakeFileRegistry(dir.path());
+    CSchedule s;
+    s.Add({kShutdown, kDaily, 0, 1700000000});
+    ASSERT_TRUE(s.WriteAll(*reg));
+    const fs::path value = dir / "SoftWare/Stavlen/Torvane/Schedule";
+    fs::resize_file(value, platform::Registry::kMaxValueSize + 1);
+    std::string traced;
+    auto old = SetTraceSink([&](std::string_view l) { traced += l; });
+    CSchedule back;
+    EXPECT_FALSE(back.ReadAll(*reg));
+    SetTraceSink(old);
+    EXPECT_NE(traced.find("CScheduel ReadAll fail\n"), std::string::npos);
+    EXPECT_EQ(back.Count(), 0u);
 }
 
 TEST(Schedule, HostileCountCostsNothing) {

@@ -49,31 +49,53 @@ void Note(const std::string& text) {
     std::fprintf(stderr, "upsrec: %s\n", text.c_str());
 }
 
-// Loads a registry record for showing or changing; a damaged value is never silently replaced.
-template <typename Record>
-void LoadFromRegistry(Record& record, std::string_view kind, bool forChange) {
-    switch (record.Load()) {
-        case ups::LoadResult::Loaded:
-            return;
-        case ups::LoadResult::Missing:
+// Loads a registry record for showing or changing. Only a value that is not there gives the
+// defaults: one that cannot be read or is damaged is an error, so that it is never shown as
+// the defaults or replaced by them.
+void LoadFromRegistry(ups::Serializable& record, std::string_view key, std::string_view value,
+                      std::string_view kind, bool forChange) {
+    const auto read = ups::platform::SystemRegistry().ReadValue(key, value);
+    const std::string what = "the " + std::string(kind) + " value in the registry (" +
+                             std::string(key) + "\\" + std::string(value) + ")";
+    const std::string unchanged = forChange ? "; not changed" : "";
+    switch (read.status) {
+        case ups::platform::ReadStatus::NotFound:
             if (!forChange)
                 Note("no " + std::string(kind) + " in the registry; showing the defaults");
             return;
-        case ups::LoadResult::Partial:
-            throw Failure("the " + std::string(kind) + " value in the registry is damaged (" +
-                          record.Key() + "\\" + record.Value() + ")" +
-                          (forChange ? "; not changed" : ""));
+        case ups::platform::ReadStatus::Unreadable:
+            throw Failure(what + " cannot be read (" + read.problem + ")" + unchanged);
+        case ups::platform::ReadStatus::Found:
+            if (ups::LoadRecordBytes(record, read.bytes) != ups::LoadResult::Loaded)
+                throw Failure(what + " is damaged" + unchanged);
+            return;
     }
+}
+
+template <typename Record>
+void LoadFromRegistry(Record& record, std::string_view kind, bool forChange) {
+    LoadFromRegistry(record, record.Key(), record.Value(), kind, forChange);
 }
 
 std::vector<ups::CScheduleDetail> LoadSchedule(const std::optional<std::string>& file) {
     ups::CSchedule schedule;
-    if (file) {
+    if (file)
         LoadStrict(schedule, ReadInput(*file), "schedule");
-    } else if (!schedule.ReadAll()) {
-        throw Failure("the schedule value in the registry is damaged");
-    }
+    else
+        LoadFromRegistry(schedule, ups::kScheduleKey, ups::kScheduleValue, "schedule", false);
     return schedule.Entries();
+}
+
+// A larger value could not be read back: the agent would take it for missing and run on the
+// defaults, and the next change would be made to the defaults.
+void RequireFitsTheRegistry(ups::Serializable& record, std::string_view kind) {
+    const auto size = ups::ToBytes(record).size();
+    if (size > ups::platform::Registry::kMaxValueSize) {
+        throw Failure(std::string(kind) + ": the record would take " + std::to_string(size) +
+                      " bytes, more than the " +
+                      std::to_string(ups::platform::Registry::kMaxValueSize) +
+                      " bytes a registry value may hold; not changed");
+    }
 }
 
 template <typename Record, typename Reader>
@@ -251,22 +273,24 @@ int Set(Kind kind, const std::optional<std::string>& jsonFile,
         LoadFromRegistry(c, "config", true);
         if (j) ApplyConfigJson(c, *j);
         for (const auto& [f, v] : assignments) ApplyConfigAssignment(c, f, v);
+        RequireFitsTheRegistry(c, "config");
         stored = c.Store();
     } else if (kind == Kind::MsgTab) {
         ups::CMsgTab m;
         LoadFromRegistry(m, "msgtab", true);
         if (j) ApplyMsgTabJson(m, *j);
         for (const auto& [f, v] : assignments) ApplyMsgTabAssignment(m, f, v);
+        RequireFitsTheRegistry(m, "msgtab");
         stored = m.Store();
     } else if (kind == Kind::Schedule) {
         ups::CSchedule s;
-        if (!s.ReadAll())
-            throw Failure("the schedule value in the registry is damaged; not changed");
+        LoadFromRegistry(s, ups::kScheduleKey, ups::kScheduleValue, "schedule", true);
         auto entries = s.Entries();
         if (j) ApplyScheduleJson(entries, *j);
         for (const auto& [f, v] : assignments) ApplyScheduleAssignment(entries, f, v);
         s.RemoveAll();
         for (const auto& e : entries) s.Add(e);
+        RequireFitsTheRegistry(s, "schedule");
         stored = s.WriteAll();
     } else {
         throw Failure("set is for config, msgtab and schedule");

@@ -16,8 +16,18 @@ inline constexpr std::string_view kTempPrefix = ".~tmp.";
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
-// Reads a whole file of at most max_size bytes; nullopt when it is missing, unreadable or larger.
+// Why a file was not read. A missing file is often normal (nothing stored yet); one that is
+// there but cannot be read is not, and must not be taken for missing and replaced.
+enum class ReadError {
+    Missing,     // no such file
+    Unreadable,  // no permission, an I/O error, or not a regular file
+    TooLarge,    // larger than the caller's limit
+};
+
+// Reads a whole regular file of at most max_size bytes; nullopt when it is missing, unreadable or
+// larger, and then *error (when given) says which.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path,
-                                                       std::uint64_t max_size);
+                                                       std::uint64_t max_size,
+                                                       ReadError* error = nullptr);
 
 }  // namespace ups::platform

@@ -46,19 +46,29 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
 }
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path,
-                                                       std::uint64_t max_size) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return std::nullopt;
+                                                       std::uint64_t max_size, ReadError* error) {
+    auto fail = [error](ReadError e) {
+        if (error != nullptr) *error = e;
+        return std::nullopt;
+    };
+    // Non-blocking, so that a FIFO put in a file's place cannot hang the reader; it is refused
+    // below like anything else that is not a regular file.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return fail(errno == ENOENT ? ReadError::Missing : ReadError::Unreadable);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(ReadError::Unreadable);
+    if (static_cast<std::uint64_t>(st.st_size) > max_size) return fail(ReadError::TooLarge);
     std::vector<std::uint8_t> out;
     std::uint8_t chunk[8192];
     for (;;) {
         const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return std::nullopt;
+            return fail(ReadError::Unreadable);
         }
         if (n == 0) break;
-        if (out.size() + static_cast<std::size_t>(n) > max_size) return std::nullopt;
+        // The file may grow while it is read.
+        if (out.size() + static_cast<std::size_t>(n) > max_size) return fail(ReadError::TooLarge);
         out.insert(out.end(), chunk, chunk + n);
     }
     return out;

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -45,18 +46,22 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
 }
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path,
-                                                       std::uint64_t max_size) {
+                                                       std::uint64_t max_size, ReadError* error) {
+    auto fail = [error](ReadError e) {
+        if (error != nullptr) *error = e;
+        return std::nullopt;
+    };
     FilePtr f(_wfopen(path.c_str(), L"rb"));
-    if (!f) return std::nullopt;
+    if (!f) return fail(errno == ENOENT ? ReadError::Missing : ReadError::Unreadable);
     std::vector<std::uint8_t> out;
     std::uint8_t chunk[8192];
     for (;;) {
         const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
         if (n == 0) break;
-        if (out.size() + n > max_size) return std::nullopt;
+        if (out.size() + n > max_size) return fail(ReadError::TooLarge);
         out.insert(out.end(), chunk, chunk + n);
     }
-    if (std::ferror(f.get())) return std::nullopt;
+    if (std::ferror(f.get())) return fail(ReadError::Unreadable);
     return out;
 }
 

@@ -3,6 +3,8 @@
 // records under "Software\..."), so every path component is looked up case-insensitively and a
 // new component keeps the spelling it was first created with.
 #include <algorithm>
+#include <cerrno>
+#include <string>
 #include <system_error>
 
 #include "../trace.h"
@@ -49,27 +51,55 @@ std::optional<std::vector<std::string_view>> SplitKey(std::string_view key) {
 
 enum class Kind { Key, Value };
 
-bool IsKind(const fs::path& p, Kind kind) {
+// What a lookup found. Absent and Error are kept apart all the way up: a value behind a
+// directory that cannot be searched is not a missing value.
+struct Lookup {
+    enum Status { Found, Absent, Error } status = Absent;
+    fs::path path;
+    std::string problem;  // for Error
+
+    static Lookup Fail(std::string problem) { return {Error, {}, std::move(problem)}; }
+};
+
+bool IsAbsence(const std::error_code& ec) {
+    return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+}
+
+// Whether p is an entry of that kind. A directory where a value is looked for is a subkey, not
+// the value; anything else that is not a regular file stands where the value would, and cannot
+// be read as one.
+Lookup Check(const fs::path& p, Kind kind) {
     std::error_code ec;
     const auto st = fs::status(p, ec);
-    if (ec) return false;
-    return kind == Kind::Key ? fs::is_directory(st) : fs::is_regular_file(st);
+    if (st.type() == fs::file_type::not_found || (ec && IsAbsence(ec))) return {};
+    if (ec) return Lookup::Fail(p.string() + ": " + ec.message());
+    if (kind == Kind::Key) return fs::is_directory(st) ? Lookup{Lookup::Found, p, {}} : Lookup{};
+    if (fs::is_directory(st)) return {};
+    if (!fs::is_regular_file(st)) return Lookup::Fail(p.string() + ": not a regular file");
+    return {Lookup::Found, p, {}};
 }
 
 // The entry of dir whose name matches name, if any. The exact spelling wins; otherwise the
 // first case-insensitive match in name order, so that the choice does not depend on the
-// order the file system happens to list entries in.
-std::optional<fs::path> FindEntry(const fs::path& dir, std::string_view name, Kind kind) {
-    const fs::path exact = dir / std::string(name);
-    if (IsKind(exact, kind)) return exact;
+// order the file system happens to list entries in. Any doubt (a directory that cannot be
+// listed, a match that cannot be examined) is an error, not an absence.
+Lookup FindEntry(const fs::path& dir, std::string_view name, Kind kind) {
+    Lookup exact = Check(dir / std::string(name), kind);
+    if (exact.status != Lookup::Absent) return exact;
     std::error_code ec;
-    std::optional<fs::path> best;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    Lookup best;
+    fs::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
         const std::string entry = it->path().filename().string();
         if (entry.starts_with(kTempPrefix) || !SameName(entry, name)) continue;
-        if (!IsKind(it->path(), kind)) continue;
-        if (!best || entry < best->filename().string()) best = it->path();
+        Lookup found = Check(it->path(), kind);
+        if (found.status == Lookup::Error) return found;
+        if (found.status == Lookup::Absent) continue;
+        if (best.status == Lookup::Absent || entry < best.path.filename().string()) {
+            best = std::move(found);
+        }
     }
+    if (ec && !IsAbsence(ec)) return Lookup::Fail(dir.string() + ": " + ec.message());
     return best;
 }
 
@@ -77,53 +107,81 @@ class FileRegistry final : public Registry {
   public:
     explicit FileRegistry(fs::path root) : root_(std::move(root)) {}
 
-    std::optional<std::vector<std::uint8_t>> ReadValue(std::string_view key,
-                                                       std::string_view name) override {
-        if (!ValidComponent(name)) return std::nullopt;
-        const auto dir = ResolveKey(key, false);
-        if (!dir) return std::nullopt;
-        const auto file = FindEntry(*dir, name, Kind::Value);
-        if (!file) return std::nullopt;
-        auto bytes = ReadWholeFile(*file, kMaxValueSize);
-        if (!bytes) Trace("registry: value " + file->string() + " unreadable or too large\n");
-        return bytes;
+    ValueRead ReadValue(std::string_view key, std::string_view name) override {
+        // A name that could not be stored is not there.
+        if (!ValidComponent(name)) return {};
+        const Lookup dir = ResolveKey(key, false);
+        if (dir.status != Lookup::Found) return NotRead(dir);
+        const Lookup file = FindEntry(dir.path, name, Kind::Value);
+        if (file.status != Lookup::Found) return NotRead(file);
+        ReadError error = ReadError::Unreadable;
+        errno = 0;
+        auto bytes = ReadWholeFile(file.path, kMaxValueSize, &error);
+        const int cause = errno;
+        if (bytes) return {ReadStatus::Found, std::move(*bytes), {}};
+        // Removed between the lookup and the read: gone, then.
+        if (error == ReadError::Missing) return {};
+        std::string why = "cannot be read";
+        if (error == ReadError::TooLarge)
+            why = "larger than the " + std::to_string(kMaxValueSize) + " bytes a value may hold";
+        else if (cause != 0)
+            why = std::error_code(cause, std::generic_category()).message();
+        Lookup failed = Lookup::Fail(file.path.string() + ": " + why);
+        return NotRead(failed);
     }
 
-    bool WriteValue(std::string_view key, std::string_view name, ValueType,
+    bool CreateKey(std::string_view key) override {
+        return ResolveKey(key, true).status == Lookup::Found;
+    }
+
+  protected:
+    bool StoreValue(std::string_view key, std::string_view name, ValueType,
                     std::span<const std::uint8_t> bytes) override {
         if (!ValidComponent(name)) return false;
-        const auto dir = ResolveKey(key, true);
-        if (!dir) return false;
-        // Keep the spelling of a value that exists already; refuse to shadow a subkey.
-        fs::path target = FindEntry(*dir, name, Kind::Value).value_or(*dir / std::string(name));
-        if (FindEntry(*dir, name, Kind::Key)) return false;
+        const Lookup dir = ResolveKey(key, true);
+        if (dir.status != Lookup::Found) return false;
+        // Keep the spelling of a value that exists already; refuse to shadow a subkey, and to
+        // guess when the directory cannot be examined.
+        const Lookup value = FindEntry(dir.path, name, Kind::Value);
+        const Lookup subkey = FindEntry(dir.path, name, Kind::Key);
+        if (value.status == Lookup::Error || subkey.status != Lookup::Absent) return false;
+        const fs::path target =
+            value.status == Lookup::Found ? value.path : dir.path / std::string(name);
         return WriteFileAtomically(target, bytes);
     }
 
-    bool CreateKey(std::string_view key) override { return ResolveKey(key, true).has_value(); }
-
   private:
-    std::optional<fs::path> ResolveKey(std::string_view key, bool create) const {
+    // NotFound for an absent key or value, Unreadable (with the reason, also traced) otherwise.
+    static ValueRead NotRead(const Lookup& lookup) {
+        if (lookup.status != Lookup::Error) return {};
+        Trace("registry: " + lookup.problem + "\n");
+        return {ReadStatus::Unreadable, {}, lookup.problem};
+    }
+
+    Lookup ResolveKey(std::string_view key, bool create) const {
         const auto parts = SplitKey(key);
-        if (!parts) return std::nullopt;
+        if (!parts) return {};
         std::error_code ec;
         if (create) {
             fs::create_directories(root_, ec);
-            if (ec) return std::nullopt;
-        } else if (!IsKind(root_, Kind::Key)) {
-            return std::nullopt;
+            if (ec) return Lookup::Fail(root_.string() + ": " + ec.message());
         }
-        fs::path dir = root_;
+        Lookup dir = Check(root_, Kind::Key);
+        if (dir.status != Lookup::Found) return dir;
         for (const auto part : *parts) {
-            if (auto found = FindEntry(dir, part, Kind::Key)) {
-                dir = std::move(*found);
+            Lookup found = FindEntry(dir.path, part, Kind::Key);
+            if (found.status == Lookup::Error) return found;
+            if (found.status == Lookup::Found) {
+                dir = std::move(found);
                 continue;
             }
-            if (!create) return std::nullopt;
-            dir /= std::string(part);
-            fs::create_directory(dir, ec);
+            if (!create) return {};
+            dir.path /= std::string(part);
+            fs::create_directory(dir.path, ec);
             // Another writer may have made it at the same moment; what counts is that it exists.
-            if (ec && !IsKind(dir, Kind::Key)) return std::nullopt;
+            if (ec && Check(dir.path, Kind::Key).status != Lookup::Found) {
+                return Lookup::Fail(dir.path.string() + ": " + ec.message());
+            }
         }
         return dir;
     }

@@ -1,8 +1,22 @@
 #include "registry.h"
 
 #include <mutex>
+#include <string>
+
+#include "../trace.h"
 
 namespace ups::platform {
+
+bool Registry::WriteValue(std::string_view key, std::string_view name, ValueType type,
+                          std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > kMaxValueSize) {
+        Trace("registry: " + std::string(key) + "\\" + std::string(name) + " would be " +
+              std::to_string(bytes.size()) + " bytes, more than the " +
+              std::to_string(kMaxValueSize) + " a value may hold; not written\n");
+        return false;
+    }
+    return StoreValue(key, name, type, bytes);
+}
 
 bool Registry::WriteString(std::string_view key, std::string_view name, ValueType type,
                            std::string_view text) {

@@ -21,25 +21,44 @@ enum class ValueType {
     Dword,         // REG_DWORD: 4 bytes, little-endian
 };
 
+// What a read found. A value that is there but cannot be read is never reported as missing:
+// a caller that took it for missing would write defaults over it, and a value that only needs
+// its permissions fixed would be lost.
+enum class ReadStatus {
+    Found,
+    NotFound,    // no such key or value
+    Unreadable,  // it exists but cannot be read: no permission, an I/O error, too large
+};
+
+struct ValueRead {
+    ReadStatus status = ReadStatus::NotFound;
+    std::vector<std::uint8_t> bytes;  // the value, when found
+    std::string problem;              // why it is unreadable, for messages
+};
+
 class Registry {
   public:
-    // No registry value the programs keep comes near this; a larger one is treated as unreadable
-    // rather than read into memory.
+    // No registry value the programs keep comes near this. A larger one is unreadable rather
+    // than read into memory, and therefore is never written either.
     static constexpr std::uint64_t kMaxValueSize = 1024 * 1024;
 
     virtual ~Registry() = default;
-    // The value's bytes, or nullopt when the key or the value is missing or cannot be read.
-    virtual std::optional<std::vector<std::uint8_t>> ReadValue(std::string_view key,
-                                                               std::string_view name) = 0;
+    virtual ValueRead ReadValue(std::string_view key, std::string_view name) = 0;
     // Creates the key if needed and replaces the value as a whole. False when the key cannot be
-    // created or the value cannot be written; the old value then stays as it was.
-    virtual bool WriteValue(std::string_view key, std::string_view name, ValueType type,
-                            std::span<const std::uint8_t> bytes) = 0;
+    // created, the value cannot be written or is larger than kMaxValueSize; the old value then
+    // stays as it was.
+    bool WriteValue(std::string_view key, std::string_view name, ValueType type,
+                    std::span<const std::uint8_t> bytes);
     virtual bool CreateKey(std::string_view key) = 0;
 
     bool WriteString(std::string_view key, std::string_view name, ValueType type,
                      std::string_view text);
     bool WriteDword(std::string_view key, std::string_view name, std::uint32_t value);
+
+  protected:
+    // WriteValue once the size is known to fit.
+    virtual bool StoreValue(std::string_view key, std::string_view name, ValueType type,
+                            std::span<const std::uint8_t> bytes) = 0;
 };
 
 // A registry kept as a directory tree: a directory per key, a file per value holding exactly the

@@ -36,32 +36,48 @@ DWORD ToRegType(ValueType type) {
     return REG_BINARY;
 }
 
+// A key or value that is not there is missing; any other failure (access denied, for one)
+// leaves it unreadable.
+ValueRead Failed(LONG rc, const std::string& what) {
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return {};
+    return {ReadStatus::Unreadable, {}, what + ": registry error " + std::to_string(rc)};
+}
+
 class Win32Registry final : public Registry {
   public:
-    std::optional<std::vector<std::uint8_t>> ReadValue(std::string_view key,
-                                                       std::string_view name) override {
+    ValueRead ReadValue(std::string_view key, std::string_view name) override {
         UniqueKey k;
         const std::string path(key), value(name);
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, k.out()) !=
-            ERROR_SUCCESS) {
-            return std::nullopt;
-        }
+        const std::string what = path + "\\" + value;
+        LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, k.out());
+        if (rc != ERROR_SUCCESS) return Failed(rc, what);
         DWORD size = 0;
-        if (RegQueryValueExA(k.get(), value.c_str(), nullptr, nullptr, nullptr, &size) !=
-                ERROR_SUCCESS ||
-            size > kMaxValueSize) {
-            return std::nullopt;
+        rc = RegQueryValueExA(k.get(), value.c_str(), nullptr, nullptr, nullptr, &size);
+        if (rc != ERROR_SUCCESS) return Failed(rc, what);
+        if (size > kMaxValueSize) {
+            return {ReadStatus::Unreadable,
+                    {},
+                    what + ": larger than the " + std::to_string(kMaxValueSize) +
+                        " bytes a value may hold"};
         }
         std::vector<std::uint8_t> bytes(size);
-        if (RegQueryValueExA(k.get(), value.c_str(), nullptr, nullptr, bytes.data(), &size) !=
-            ERROR_SUCCESS) {
-            return std::nullopt;
-        }
+        rc = RegQueryValueExA(k.get(), value.c_str(), nullptr, nullptr, bytes.data(), &size);
+        // ERROR_MORE_DATA: it grew since it was measured; unreadable rather than read twice.
+        if (rc != ERROR_SUCCESS) return Failed(rc, what);
         bytes.resize(size);
-        return bytes;
+        return {ReadStatus::Found, std::move(bytes), {}};
     }
 
-    bool WriteValue(std::string_view key, std::string_view name, ValueType type,
+    bool CreateKey(std::string_view key) override {
+        UniqueKey k;
+        const std::string path(key);
+        return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                               REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, k.out(),
+                               nullptr) == ERROR_SUCCESS;
+    }
+
+  protected:
+    bool StoreValue(std::string_view key, std::string_view name, ValueType type,
                     std::span<const std::uint8_t> bytes) override {
         UniqueKey k;
         const std::string path(key), value(name);
@@ -71,14 +87,6 @@ class Win32Registry final : public Registry {
         }
         return RegSetValueExA(k.get(), value.c_str(), 0, ToRegType(type), bytes.data(),
                               static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
-    }
-
-    bool CreateKey(std::string_view key) override {
-        UniqueKey k;
-        const std::string path(key);
-        return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                               REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, k.out(),
-                               nullptr) == ERROR_SUCCESS;
     }
 };
 
