@@ -62,8 +62,14 @@ void CCloseInfo::LoadFrom(const IniFile& ini) {
 }
 
 bool CCloseInfo::Load(const std::filesystem::path& file) {
-    auto ini = IniFile::Load(file);
-    if (!ini) return false;
+    platform::ReadError error = platform::ReadError::Unreadable;
+    auto ini = IniFile::Load(file, &error);
+    if (!ini) {
+        // Only a file that is not there is started anew; one that cannot be read may still
+        // hold a report, and is not replaced.
+        if (error != platform::ReadError::Missing) return false;
+        ini = IniFile::Parse("");
+    }
     LoadFrom(*ini);
     ini->Set(kMain, "ShowMsg", "0");
     return ini->Save(file);

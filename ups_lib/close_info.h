@@ -28,7 +28,8 @@ class CCloseInfo final : public Serializable {
     // far as the file could hold them, so a hostile AppNumber does not make a huge list.
     void LoadFrom(const IniFile& ini);
     // Appends the report in the file and marks it shown (ShowMsg=0). A missing file adds
-    // nothing and gives false.
+    // nothing, and marking it creates it, as the profile functions do. False when the file is
+    // there but cannot be read (it is then left alone) or the mark cannot be written.
     bool Load(const std::filesystem::path& file);
     bool Load() { return Load(DefaultFile()); }
     // Whether the file holds a report not shown yet.

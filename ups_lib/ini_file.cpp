@@ -22,6 +22,14 @@ bool SameName(std::string_view a, std::string_view b) {
                                               [&](char x, char y) { return up(x) == up(y); });
 }
 
+// A lone quote, or quotes that do not match, are kept.
+std::string_view Unquoted(std::string_view v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+        return v.substr(1, v.size() - 2);
+    }
+    return v;
+}
+
 }  // namespace
 
 IniFile IniFile::Parse(std::string_view text) {
@@ -55,15 +63,18 @@ IniFile IniFile::Parse(std::string_view text) {
     return ini;
 }
 
-std::optional<IniFile> IniFile::Load(const std::filesystem::path& path) {
-    const auto bytes = platform::ReadWholeFile(path, kMaxFileSize);
+std::optional<IniFile> IniFile::Load(const std::filesystem::path& path,
+                                     platform::ReadError* error) {
+    const auto bytes = platform::ReadWholeFile(path, kMaxFileSize, error);
     if (!bytes) return std::nullopt;
     return Parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }
 
 std::optional<std::string> IniFile::Get(std::string_view section, std::string_view key) const {
     for (const auto& l : lines_) {
-        if (!l.key.empty() && SameName(l.section, section) && SameName(l.key, key)) return l.value;
+        if (!l.key.empty() && SameName(l.section, section) && SameName(l.key, key)) {
+            return std::string(Unquoted(l.value));
+        }
     }
     return std::nullopt;
 }

@@ -1,6 +1,7 @@
 // A small initialisation-file module with the rules the Windows profile functions follow:
 // sections in square brackets, "key=value" lines, names compared without regard to case,
-// blanks around names and values ignored, lines starting with ';' are comments. Writing a key
+// blanks around names and values ignored, lines starting with ';' are comments, and one
+// matching pair of quotes (single or double) around a value is not part of it. Writing a key
 // changes only its own line (or adds one), so the rest of the file stays as its author left it.
 #pragma once
 
@@ -11,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 namespace ups {
 
 class IniFile {
@@ -19,9 +22,11 @@ class IniFile {
     static constexpr std::uint64_t kMaxFileSize = 4 * 1024 * 1024;
 
     static IniFile Parse(std::string_view text);
-    // nullopt when the file is missing, unreadable or too large.
-    static std::optional<IniFile> Load(const std::filesystem::path& path);
+    // nullopt when the file is missing, unreadable or too large; *error then says which.
+    static std::optional<IniFile> Load(const std::filesystem::path& path,
+                                       platform::ReadError* error = nullptr);
 
+    // The value as the profile functions give it: "b c.xls" and 'b c.xls' read as b c.xls.
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
     // The text, cut to max_length characters as a fixed-size buffer would cut it.
     std::string GetString(std::string_view section, std::string_view key, std::string_view def,

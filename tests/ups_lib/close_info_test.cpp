@@ -1,6 +1,8 @@
 // The close-application report in CLOSEAPP.INI and the INI rules it is read with.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "test_support.h"
 #include "ups_lib/close_info.h"
 #include "ups_lib/reg_serial.h"
@@ -49,13 +51,52 @@ TEST(CloseInfo, LoadMarksTheReportShownAndLeavesTheRestAlone) {
     EXPECT_TRUE(info.files.empty());
 }
 
-TEST(CloseInfo, MissingFileIsAnEmptyReportAndCreatesNothing) {
+TEST(CloseInfo, MissingFileIsAnEmptyReportAndMarkingItCreatesTheFile) {
+    // As the profile functions do when a key is written to a file that is not there.
     TempDir dir;
+    const fs::path ini = dir / "CLOSEAPP.INI";
+    EXPECT_EQ(CCloseInfo::ShowMsg(ini), 0);
+    EXPECT_FALSE(fs::exists(ini));
     CCloseInfo info;
-    EXPECT_FALSE(info.Load(dir / "CLOSEAPP.INI"));
+    EXPECT_TRUE(info.Load(ini));
     EXPECT_TRUE(info.IsEmpty());
-    EXPECT_EQ(CCloseInfo::ShowMsg(dir / "CLOSEAPP.INI"), 0);
-    EXPECT_FALSE(fs::exists(dir / "CLOSEAPP.INI"));
+    EXPECT_EQ(ReadText(ini), "[Main]\r\nShowMsg=0\r\n");
+    EXPECT_EQ(CCloseInfo::ShowMsg(ini), 0);
+}
+
+TEST(CloseInfo, FileThatCannotBeReadIsLeftAlone) {
+    TempDir dir;
+    const fs::path ini = dir / "CLOSEAPP.INI";
+    test::WriteFile(ini, {'[', 'M', 'a', 'i', 'n', ']', '\n', 'S', 'h', 'o', 'w', 'M', 's', 'g',
+                          '=', '1', '\n'});
+    fs::resize_file(ini, IniFile::kMaxFileSize + 1);
+    CCloseInfo info;
+    EXPECT_FALSE(info.Load(ini));
+    EXPECT_TRUE(info.IsEmpty());
+    EXPECT_EQ(fs::file_size(ini), IniFile::kMaxFileSize + 1);
+    std::ifstream in(ini, std::ios::binary);
+    std::string start(17, '\0');
+    in.read(start.data(), 17);
+    EXPECT_EQ(start, "[Main]\nShowMsg=1\n");
+}
+
+TEST(CloseInfo, QuotedNamesLoseTheirQuotes) {
+    TempDir dir;
+    const fs::path ini = dir / "CLOSEAPP.INI";
+    test::WriteFile(ini, [] {
+        const std::string text =
+            "[Main]\r\nAppNumber=\"1\"\r\nApp0=\"Excel\"\r\nShowMsg=1\r\n"
+            "[Excel]\r\nFileNumber=3\r\nFile0=a.xls\r\nFile1=\"b c.xls\"\r\n"
+            "File2=\"d.xls\r\n";
+        return std::vector<std::uint8_t>(text.begin(), text.end());
+    }());
+    CCloseInfo info;
+    ASSERT_TRUE(info.Load(ini));
+    EXPECT_EQ(info.apps, std::vector<std::string>{"Excel"});
+    ASSERT_EQ(info.files.size(), 1u);
+    EXPECT_EQ(info.files[0], (std::vector<std::string>{"a.xls", "b c.xls", "\"d.xls"}));
+    // The file keeps its quotes; only ShowMsg changed.
+    EXPECT_NE(ReadText(ini).find("File1=\"b c.xls\"\r\n"), std::string::npos);
 }
 
 TEST(CloseInfo, HostileCountsAreBoundedByTheFile) {
@@ -106,6 +147,25 @@ TEST(IniFile, ProfileRules) {
         IniFile::Parse("[s]\nk=" + std::string(400, 'v') + "\n").GetString("s", "k", "").size(),
         255u);
     EXPECT_EQ(ini.KeyCount("main"), 4u);
+}
+
+TEST(IniFile, OneMatchingPairOfQuotesIsDropped) {
+    const auto ini = IniFile::Parse(
+        "[s]\ndouble=\"b c.xls\"\nsingle='x y'\nlone=\"\nmixed=\"abc'\nempty=\"\"\n"
+        "twice=\"\"x\"\"\nblanks= \" padded \" \ninner=a\"b\"\nnumber=\"12\"\nopen='7\n");
+    EXPECT_EQ(ini.GetString("s", "double", ""), "b c.xls");
+    EXPECT_EQ(ini.GetString("s", "single", ""), "x y");
+    EXPECT_EQ(ini.GetString("s", "lone", ""), "\"");
+    EXPECT_EQ(ini.GetString("s", "mixed", ""), "\"abc'");
+    EXPECT_EQ(ini.GetString("s", "empty", "dflt"), "");
+    EXPECT_EQ(ini.GetString("s", "twice", ""), "\"x\"");
+    EXPECT_EQ(ini.GetString("s", "blanks", ""), " padded ");
+    EXPECT_EQ(ini.GetString("s", "inner", ""), "a\"b\"");
+    EXPECT_EQ(ini.GetInt("s", "number", 0), 12);
+    EXPECT_EQ(ini.GetInt("s", "open", 5), 0);  // an unmatched quote is not a number
+    // Cut after the quotes are gone, so that a long quoted value keeps 255 of its characters.
+    const auto longer = IniFile::Parse("[s]\nk=\"" + std::string(300, 'v') + "\"\n");
+    EXPECT_EQ(longer.GetString("s", "k", ""), std::string(255, 'v'));
 }
 
 TEST(IniFile, SetChangesOneLineOrAddsOne) {
