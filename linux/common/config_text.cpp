@@ -4,9 +4,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "config.h"
+#include "config_fields.h"
 
 namespace {
 
@@ -95,35 +97,48 @@ void SetConfigText(char (&field)[30], std::string_view text) {
 }
 
 std::string FormatCfgText(const UpsConfig& c) {
-    auto text = [](const char (&field)[30]) { return std::string(field, strnlen(field, 30)); };
     std::string out;
-    AppendLine(out, "AC Fail Delay         ( 1 ... 1440 min. )  : [%d]\n", int{c.acfail_delay});
-    AppendLine(out, "Batt Low Delay        ( 1 ... 10 min.   )  : [%d]\n", int{c.battlow_delay});
-    AppendLine(out, "Turn Off UPS Delay    ( 0.2 ... 10 min. )  : [%2.1f]\n", double{c.turnoff_delay});
-    AppendLine(out, "Battery Rating        ( 12.0 ... 96.0 v )  : [%2.1f]\n", double{c.battery_rating});
-    AppendLine(out, "UPS Comport           ( /dev/xxttyxx    )  : [%s]\n", text(c.comport).c_str());
-    AppendLine(out, "Turn Off UPS?         ( 0 - no, 1 - yes )  : [%d]\n", int{c.turnoff_ups});
-    AppendLine(out, "Schedule Function     ( 0 - off, 1 - on )  : [%d]\n", int{c.schedule_on});
-    AppendLine(out, "Countdown Function    ( 0 - off, 1 - on )  : [%d]\n", int{c.countdown_on});
-    AppendLine(out, "Communication Mode    ( 0-Port, 1-SNMP  )  : [%d]\n", int{c.comm_mode});
-    AppendLine(out, "SNMP IP Address       ( xxx.xxx.xxx.xxx )  : [%s]\n", text(c.agent_ip).c_str());
-    AppendLine(out, "SNMP Community Name   ( e.g. gazers     )  : [%s]\n", text(c.community).c_str());
+    for (const config_fields::Field& f : config_fields::kFields) {
+        std::visit(
+            [&](auto member) {
+                const auto& v = c.*member;
+                using T = std::remove_cvref_t<decltype(v)>;
+                if constexpr (std::is_array_v<T>) {
+                    AppendLine(out, f.line, std::string(v, strnlen(v, sizeof v)).c_str());
+                } else if constexpr (std::is_same_v<T, float>) {
+                    AppendLine(out, f.line, double{v});
+                } else {
+                    AppendLine(out, f.line, int{v});
+                }
+            },
+            f.member);
+    }
     return out;
 }
 
 void ApplyCfgText(std::string_view text, UpsConfig& c) {
     std::string values = CollectBracketed(text);
-    std::vector<std::string_view> t = SplitBlanks(values);
-    auto has = [&](std::size_t n) { return t.size() >= n; };
-    if (has(1)) c.acfail_delay = ToI16(t[0]);
-    if (has(2)) c.battlow_delay = ToI16(t[1]);
-    if (has(3)) c.turnoff_delay = ParseTurnoffDelay(t[2]);
-    if (has(4)) c.battery_rating = static_cast<float>(ToI32(t[3]));
-    if (has(5)) SetConfigText(c.comport, t[4]);
-    if (has(6)) c.turnoff_ups = ToI32(t[5]);
-    if (has(7)) c.schedule_on = ToI16(t[6]);
-    if (has(8)) c.countdown_on = ToI16(t[7]);
-    if (has(9)) c.comm_mode = ToI32(t[8]);
-    if (has(10)) SetConfigText(c.agent_ip, t[9]);
-    if (has(11)) SetConfigText(c.community, t[10]);
+    std::vector<std::string_view> tokens = SplitBlanks(values);
+    // A text file with fewer values leaves the remaining fields as they were.
+    for (std::size_t i = 0; i < tokens.size() && i < config_fields::kFields.size(); ++i) {
+        const config_fields::Field& f = config_fields::kFields[i];
+        std::string_view t = tokens[i];
+        std::visit(
+            [&](auto member) {
+                auto& v = c.*member;
+                using T = std::remove_cvref_t<decltype(v)>;
+                if constexpr (std::is_array_v<T>) {
+                    SetConfigText(v, t);
+                } else if constexpr (std::is_same_v<T, float>) {
+                    v = f.rule == config_fields::TextRule::kTurnoffDelay
+                            ? ParseTurnoffDelay(t)
+                            : static_cast<float>(ToI32(t));
+                } else if constexpr (std::is_same_v<T, int16_t>) {
+                    v = ToI16(t);
+                } else {
+                    v = ToI32(t);
+                }
+            },
+            f.member);
+    }
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "instance_lock.h"
 #include "paths.h"
 
 namespace {
@@ -16,6 +17,9 @@ struct MsgBuf {
     long mtype;
     char mtext[kMsgTextMax];
 };
+
+// Enough to outlast any race; a queue still not ours after that is claimed again later.
+constexpr int kClaimAttempts = 1000;
 
 int ModeFor(int id) { return (id == kControlQueueId || id == kCommandQueueId) ? 0600 : 0644; }
 
@@ -44,16 +48,24 @@ int CreateMsgQ(int id) {
 int ClaimMsgQ(int id) {
     key_t key = KeyFor(id);
     if (key == -1) return -1;
-    int mode = ModeFor(id);
-    int q = MsgGet(key, IPC_CREAT | mode);
-    if (q < 0) return -1;
-    struct msqid_ds info {};
-    if (msgctl(q, IPC_STAT, &info) < 0) return -1;
-    bool ours = info.msg_perm.uid == geteuid() && info.msg_perm.cuid == geteuid();
-    if (ours && (info.msg_perm.mode & 0777) == static_cast<unsigned>(mode)) return q;
-    // Someone else made it, or it is open to more users than it should be: start afresh.
-    msgctl(q, IPC_RMID, nullptr);
-    return MsgGet(key, IPC_CREAT | IPC_EXCL | mode);
+    const int mode = ModeFor(id);
+    // A user who keeps re-creating the key can win the moment between our removal of their
+    // queue and the creation of ours, any number of times: so only a queue we created ourselves
+    // is taken, and theirs is removed again until ours stands.
+    for (int attempt = 0; attempt < kClaimAttempts; ++attempt) {
+        int q = MsgGet(key, IPC_CREAT | IPC_EXCL | mode);
+        if (q >= 0) return q;
+        if (errno != EEXIST) return -1;
+        q = MsgGet(key, 0);
+        if (q < 0) continue;  // gone again in between
+        struct msqid_ds info {};
+        if (msgctl(q, IPC_STAT, &info) < 0) continue;
+        bool ours = info.msg_perm.uid == geteuid() && info.msg_perm.cuid == geteuid();
+        if (ours && (info.msg_perm.mode & 0777) == static_cast<unsigned>(mode)) return q;
+        // Someone else made it, or it is open to more users than it should be.
+        msgctl(q, IPC_RMID, nullptr);
+    }
+    return -1;
 }
 
 int ClearMsgQ(int q) {
@@ -136,7 +148,7 @@ int SendMessages(int status_queue, const StatusBlock& block) {
 
 int SendRedrawMsg() {
     int q = CreateMsgQ(kRedrawQueueId);
-    return q < 0 ? -1 : SendMsg(q, kMsgControl, "001");
+    return q < 0 ? -1 : SendMsg(q, kMsgControl, kCtrlTextRedraw);
 }
 
 int DecodeCtrlText(std::string_view text) {
@@ -147,6 +159,25 @@ int DecodeCtrlText(std::string_view text) {
     return kCtrlUnknown;
 }
 
+IssuerCommand DecodeIssuerCmd(std::string_view text) {
+    if (text.empty()) return {};
+    const char letter = text[0];
+    auto digit = [&](std::size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+    switch (letter) {
+        case kIssueTimedTest:
+            if (!digit(1) || !digit(2)) return {};
+            return {letter, (text[1] - '0') * 10 + (text[2] - '0')};
+        case kIssueTenSecondTest:
+        case kIssueTestUntilLow:
+        case kIssueShutdownNow:
+        case kIssueCancelShutdown:
+        case kIssueCancelTest:
+            return {letter, 0};
+        default:
+            return {};
+    }
+}
+
 int ReadCtrlMsg(int q) {
     std::string text;
     if (ReceiveMsg(q, kMsgControl, text) < 0) return kCtrlNone;
@@ -154,6 +185,11 @@ int ReadCtrlMsg(int q) {
 }
 
 int InstanceExist() {
+    if (pid_t holder = kelvora::LockHolder(); holder >= 0) return holder > 0 ? 1 : 0;
+    return FreshHeartbeat([] { sleep(1); });
+}
+
+int FreshHeartbeat(const std::function<void()>& wait_a_second) {
     int q = CreateMsgQ(kHeartbeatQueueId);
     if (q < 0) return 0;
     std::string text;
@@ -161,7 +197,7 @@ int InstanceExist() {
     // What waited may be left by a daemon that died; only a fresh one counts.
     ClearMsgQ(q);
     for (int second = 0; second < 9; ++second) {
-        sleep(1);
+        wait_a_second();
         if (ReceiveMsg(q, kMsgHeartbeat, text) > 0) return 1;
     }
     return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,23 @@ inline constexpr long kMsgCommand = 9;
 
 inline constexpr std::size_t kMsgTextMax = 100;
 
+// Control texts (type 5): position 0 stop, 1 configuration changed, 2 redraw the screen.
+inline constexpr std::string_view kCtrlTextStop = "100";    // kelvora stop
+inline constexpr std::string_view kCtrlTextReload = "010";  // the configuration screen
+inline constexpr std::string_view kCtrlTextRedraw = "001";  // the daemon, after every warning
+
+// Heartbeats (type 4): twice at start, then on every poll cycle and connect attempt.
+inline constexpr std::string_view kHeartbeatStart = "abc";
+inline constexpr std::string_view kHeartbeatAlive = "axy";
+
+// Issuer commands (type 9): one letter, the timed test followed by two decimal digits ("c05").
+inline constexpr char kIssueTenSecondTest = 'a';
+inline constexpr char kIssueTestUntilLow = 'b';
+inline constexpr char kIssueTimedTest = 'c';
+inline constexpr char kIssueShutdownNow = 'd';
+inline constexpr char kIssueCancelShutdown = 'e';
+inline constexpr char kIssueCancelTest = 'f';
+
 // ReadCtrlMsg results.
 inline constexpr int kCtrlStop = 2;
 inline constexpr int kCtrlReload = 1;
@@ -35,9 +53,11 @@ using StatusBlock = std::array<std::string, 3>;
 // Opens the queue for project id `id`, creating it if absent; the queue id or -1.
 int CreateMsgQ(int id);
 // The daemon's variant: makes sure the queue belongs to the calling user with the mode it
-// should have, removing and re-creating one that another user created or loosened. The
-// control and command queues are 0600, so no unprivileged user can stop the daemon or make it
-// switch the UPS off; the others are 0644, readable by an ordinary user's status screen.
+// should have, removing one that another user created or loosened and creating its own in its
+// place (exclusively, so a user racing to re-create the key never wins). The control and
+// command queues are 0600, so no unprivileged user can stop the daemon or make it switch the
+// UPS off; the others are 0644, readable by an ordinary user's status screen. -1 when the
+// queue cannot be had.
 int ClaimMsgQ(int id);
 
 int Create4MsgQ(int* status, int* heartbeat, int* control, int* redraw);
@@ -61,7 +81,20 @@ int ReadCtrlMsg(int q);
 // Decodes a control text: stop wins over reload, reload over redraw.
 int DecodeCtrlText(std::string_view text);
 
-// Whether a daemon lives: a fresh heartbeat within nine seconds (a stale one is not enough).
+// An issuer command taken apart: the letter, and for the timed test its minutes (0 to 99).
+struct IssuerCommand {
+    char letter = 0;
+    int minutes = 0;
+};
+// Empty (letter 0) for anything that is no command: an unknown letter, or a timed test without
+// its two digits (read as 0 it would start a test that runs the battery flat).
+IssuerCommand DecodeIssuerCmd(std::string_view text);
+
+// Whether a daemon runs in this root. Whoever can open the daemon's lock file (the super-user)
+// asks the lock, which no other user can take, fake or drain; anyone else watches for a fresh
+// heartbeat within nine seconds (a stale one is not enough).
 int InstanceExist();
+// The heartbeat test alone, pausing with `wait_a_second` between its nine looks.
+int FreshHeartbeat(const std::function<void()>& wait_a_second);
 // Quick test for the status screens: consumes one waiting heartbeat; 1 if there was one.
 int VorndPresent();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "child_process.h"
 #include "file_util.h"
 #include "msgq.h"
 #include "paths.h"
@@ -16,20 +17,12 @@ void StartDaemon() {
         std::printf("%s %s\n", "<Kelvora>", "is currently running!");
         return;
     }
-    std::string program = kelvora::RootPath("vornd");
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child == 0) {
-        char arg0[] = "vornd";
-        char arg1[] = "            ";  // the one argument list the daemon runs with
-        char* argv[] = {arg0, arg1, nullptr};
-        execv(program.c_str(), argv);
-        std::printf("Error! Daemon program fails!\n");
-        std::fflush(stdout);
-        _exit(1);
+    // Twelve blanks: the one argument list the daemon runs with. The daemon lives on by itself;
+    // nobody waits for it.
+    const char* fail = "Error! Daemon program fails!";
+    if (SpawnDetached(kelvora::RootPath("vornd"), {"vornd", "            "}, fail) < 0) {
+        std::printf("%s\n", fail);
     }
-    if (child < 0) std::printf("Error! Daemon program fails!\n");
-    // The daemon lives on by itself; nobody waits for it.
 }
 
 void StopDaemon() {
@@ -37,14 +30,11 @@ void StopDaemon() {
         std::printf("%s %s\n", "<Kelvora>", "is not running!");
         return;
     }
-    SendMsg(CreateMsgQ(kControlQueueId), kMsgControl, "100");
+    SendMsg(CreateMsgQ(kControlQueueId), kMsgControl, kCtrlTextStop);
 }
 
 void SetDebugSwitch(std::string_view name, std::string_view word) {
-    int fd = ::open(kelvora::RootPath(name).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    kelvora::WriteAll(fd, word);
-    ::close(fd);
+    if (!kelvora::WriteSmallFile(kelvora::RootPath(name), word)) return;
     bool daemon = name == "vornd.dbg";
     std::printf("\n _________________________________");
     std::printf("\n|                                 |");

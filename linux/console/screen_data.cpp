@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "q1_protocol.h"
 #include "schedule_time.h"
 #include "screen.h"
 #include "screen_layout.h"
@@ -81,12 +82,10 @@ void InitScreenData(ScreenData& data) {
     data.model = "";
 }
 
-//  > [Q1\r]
-//  < [(230.4 190.0 229.8 023 50.1 13.6 25.0 10000000\r]
-//     0123456789012345678901234567890123456789012345 6
-//     ( in    fault out   ld  Hz   bat  temp bits
+// The status reply (its layout is in q1_protocol.h) split on its separators: seven readings
+// and the eight status bits.
 void GetFromQ1(ScreenData& data, std::string_view line) {
-    auto tokens = Tokens(line, "( \r\n", 8);
+    auto tokens = Tokens(line, q1::kStatusSeparators, 8);
     TakeReading(data.input_voltage, tokens, 0, 5);
     TakeReading(data.fault_voltage, tokens, 1, 0);
     TakeReading(data.output_voltage, tokens, 2, 5);
@@ -98,14 +97,16 @@ void GetFromQ1(ScreenData& data, std::string_view line) {
     TakeReading(data.temperature, tokens, 6, 4);
     if (tokens.size() < 8) return;
     std::string_view bits = tokens[7];
-    if (bits.size() != 8 || bits.find_first_not_of("01") != std::string_view::npos) return;
-    auto set = [&](std::size_t i) { return bits[i] == '1'; };
-    data.input_ac = set(0) ? "AC FAILS" : "Normal  ";
-    data.battery_state = set(1) ? "BAT. LOW" : "Normal  ";
-    data.boost_buck = set(2) ? "ON " : "OFF";
-    data.ups_fault = set(3) ? "FAILED" : "Normal";
-    data.ups_type = set(4) ? "Standby" : "On Line";
-    data.self_test = set(5) ? "In Progress" : "Stop       ";
+    if (bits.size() != q1::kBitCount || bits.find_first_not_of("01") != std::string_view::npos) {
+        return;
+    }
+    auto set = [&](std::size_t position) { return bits[position - q1::kBitsAt] == '1'; };
+    data.input_ac = set(q1::kUtilityFailBit) ? "AC FAILS" : "Normal  ";
+    data.battery_state = set(q1::kBatteryLowBit) ? "BAT. LOW" : "Normal  ";
+    data.boost_buck = set(q1::kBoostBuckBit) ? "ON " : "OFF";
+    data.ups_fault = set(q1::kUpsFailedBit) ? "FAILED" : "Normal";
+    data.ups_type = set(q1::kStandbyBit) ? "Standby" : "On Line";
+    data.self_test = set(q1::kTestBit) ? "In Progress" : "Stop       ";
 }
 
 //  > [I\r]
@@ -121,7 +122,7 @@ void GetFromI(ScreenData& data, std::string_view line) {
 //  < [#230.0 004 24.00 50.0\r]
 //     volt  amp batt  Hz
 void GetFromF(ScreenData& data, std::string_view line) {
-    auto tokens = Tokens(line, "# \r\n", 4);
+    auto tokens = Tokens(line, q1::kRatingSeparators, 4);
     TakeReading(data.rating_voltage, tokens, 0, 5);
     if (tokens.size() > 1 && tokens[1].size() == 3 && IsReading(tokens[1])) {
         data.rating_current = RpLeadingZeros(tokens[1]);

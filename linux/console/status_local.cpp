@@ -26,23 +26,35 @@ void DrawPass(LocalDisplay& d, int key, int daemon_present) {
     GetData(d.data, d.failures);
     if (d.failures > kMaxFailures) {
         d.failures = 0;
-        OpenConsoleQueues();
+        d.queues = OpenConsoleQueues();
     }
     DrawScreen(d.data, d.shutdown_flag, VorndPresent() == 1, d.draw);
 }
 
 }  // namespace
 
-ConsoleQueues OpenConsoleQueues() {
+ConsoleQueues ReopenConsoleQueues() {
     ConsoleQueues q;
     q.status = CreateMsgQ(kStatusQueueId);
     q.heartbeat = CreateMsgQ(kHeartbeatQueueId);
     q.control = CreateMsgQ(kControlQueueId);
     q.redraw = CreateMsgQ(kRedrawQueueId);
+    return q;
+}
+
+ConsoleQueues OpenConsoleQueues() {
+    ConsoleQueues q = ReopenConsoleQueues();
     for (int id : {q.status, q.heartbeat, q.redraw}) {
         if (id >= 0) ClearMsgQ(id);
     }
     return q;
+}
+
+bool ConsoleQueuesAlive(const ConsoleQueues& q) {
+    // A queue id dies with its queue: the daemon removes its queues when it stops and replaces
+    // any that another user created. What waits on the new queue is not emptied: it may be the
+    // configuration change the screen is there to show.
+    return q.redraw >= 0 && MsgNumber(q.redraw) >= 0;
 }
 
 void ReConfig(LocalDisplay& d) {
@@ -77,7 +89,7 @@ void vornii_status_local(int daemon_present) {
     GetFromConfig(d.data, d.config, d.schedule, d.shutdown_flag);
     d.mode_in_force = d.config.comm_mode;
 
-    ConsoleQueues queues = OpenConsoleQueues();
+    d.queues = OpenConsoleQueues();
     InitScreen();
     wclear(stdscr);
 
@@ -87,7 +99,8 @@ void vornii_status_local(int daemon_present) {
         wrefresh(stdscr);
         key = GetCH();
 
-        int ctrl = ReadCtrlMsg(queues.redraw);
+        if (!ConsoleQueuesAlive(d.queues)) d.queues = ReopenConsoleQueues();
+        int ctrl = ReadCtrlMsg(d.queues.redraw);
         if (ctrl == kCtrlReload) {
             ReConfig(d);
             d.snmp.full_redraw = true;

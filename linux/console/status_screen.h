@@ -41,6 +41,10 @@ struct ConsoleQueues {
 // Opens (creating if need be) the four queues and empties those that carry messages to the
 // console. The control queue is left alone: what waits there is meant for the daemon.
 ConsoleQueues OpenConsoleQueues();
+// The same without emptying anything: for ids that died with their queues.
+ConsoleQueues ReopenConsoleQueues();
+// False once the queues the ids name are gone (removed, or replaced under the same keys).
+bool ConsoleQueuesAlive(const ConsoleQueues& queues);
 
 // What the local display keeps across passes.
 struct LocalDisplay {
@@ -53,6 +57,7 @@ struct LocalDisplay {
     int passes = 0;
     DrawState draw;
     SnmpView snmp;
+    ConsoleQueues queues;
 };
 
 // Re-reads the configuration (keeping the old values when that fails) and applies a change of

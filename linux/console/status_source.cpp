@@ -4,12 +4,15 @@
 
 #include "file_util.h"
 #include "paths.h"
+#include "q1_protocol.h"
 #include "text_util.h"
 
 namespace {
 
-int ReadReply(std::string_view name, std::size_t limit, std::string& line) {
-    if (!kelvora::ReadFilePrefix(kelvora::RootPath(name), limit, line) || line.empty()) {
+// The file's fixed width is read and its last character dropped.
+int ReadReply(const q1::Query& query, std::string& line) {
+    if (!kelvora::ReadFilePrefix(kelvora::RootPath(query.file), query.file_width, line) ||
+        line.empty()) {
         line.clear();
         return -1;
     }
@@ -27,7 +30,7 @@ bool StatusDebugOn() {
 }  // namespace
 
 int GetQ1fromTextFile(std::string& line) {
-    if (ReadReply("kelvora.q1", 48, line) < 0) return -1;
+    if (ReadReply(q1::kStatus, line) < 0) return -1;
     if (StatusDebugOn()) {
         std::printf("<STATUS DEBUG> %s\n", Printable(line).c_str());
         std::fflush(stdout);
@@ -36,11 +39,11 @@ int GetQ1fromTextFile(std::string& line) {
 }
 
 int GetModelfromTextFile(std::string& line) {
-    return ReadReply("kelvora.mdl", 39, line);
+    return ReadReply(q1::kModel, line);
 }
 
 int GetRatingfromTextFile(std::string& line) {
-    return ReadReply("kelvora.rtg", 22, line);
+    return ReadReply(q1::kRating, line);
 }
 
 void GetData(ScreenData& data, int& failures) {

@@ -39,18 +39,16 @@ void WriteTerminal(const std::string& path, std::string_view text) {
     // Look before opening: opening some devices has effects of its own (a watchdog starts).
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return;
-    int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
-    if (isatty(fd)) kelvora::WriteAll(fd, text);  // a full terminal just loses the line
-    ::close(fd);
+    kelvora::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd && isatty(fd.get())) kelvora::WriteAll(fd.get(), text);  // a full terminal loses the line
 }
 
 }  // namespace
 
 bool WarnTerminals(const std::string& utmp_path, std::string_view host, std::string_view message,
                    int64_t when) {
-    int fd = ::open(utmp_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    kelvora::UniqueFd fd = kelvora::OpenRegular(utmp_path, O_RDONLY);
+    if (!fd) return false;
     std::string text = "[";
     text += host;
     text += "]";
@@ -61,7 +59,7 @@ bool WarnTerminals(const std::string& utmp_path, std::string_view host, std::str
     char record[kRecordSize];
     for (;;) {
         std::memset(record, 0, sizeof record);
-        ssize_t n = ::read(fd, record, sizeof record);
+        ssize_t n = ::read(fd.get(), record, sizeof record);
         if (n <= 0) break;
         if (static_cast<std::size_t>(n) < kRecordSize) continue;  // a torn last record
         if (Field(record, kUserOffset).empty()) continue;
@@ -69,6 +67,5 @@ bool WarnTerminals(const std::string& utmp_path, std::string_view host, std::str
         if (!SafeLine(line)) continue;
         WriteTerminal("/dev/" + std::string(line), text);
     }
-    ::close(fd);
     return true;
 }

@@ -12,6 +12,8 @@
 #include "host.h"
 #include "msgq.h"
 #include "paths.h"
+#include "serial_port.h"
+#include "unique_fd.h"
 #include "ups_commands.h"
 
 namespace {
@@ -19,7 +21,20 @@ namespace {
 constexpr std::size_t kPreShutFileMax = 64 * 1024;
 
 void LaunchScript(const char* name, char code, const char* fail_text) {
-    SpawnDetached({kelvora::RootPath(name), std::string(1, code)}, fail_text);
+    std::string path = kelvora::RootPath(name);
+    SpawnDetached(path, {path, std::string(1, code)}, fail_text);
+}
+
+// The UPS is told to switch off even when the deadline passed while its link was down (the
+// daemon was reconnecting, the cable was pulled): it may still be listening, and if the port
+// is gone the system shutdown goes on all the same.
+void SwitchUpsOff(const UpsConfig& config, int handle, int32_t restart_minutes, bool scheduled) {
+    kelvora::UniqueFd reopened;
+    if (handle < 0) {
+        reopened.Reset(A_UPSOpenPort(config.comport));
+        handle = reopened.get();
+    }
+    if (handle >= 0) A_ShutdownUPS(handle, config.turnoff_delay, restart_minutes, scheduled ? 1 : 0);
 }
 
 }  // namespace
@@ -40,7 +55,7 @@ void DaemonEvents::Warn(std::string_view text, bool to_log) {
     }
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
-    if (context_.redraw_queue >= 0) SendMsg(context_.redraw_queue, kMsgControl, "001");
+    if (context_.redraw_queue >= 0) SendMsg(context_.redraw_queue, kMsgControl, kCtrlTextRedraw);
 }
 
 void DaemonEvents::Report(std::string_view text) { PrintToConsole(text); }
@@ -76,9 +91,8 @@ void DaemonEvents::ShutDownNow(bool scheduled) {
     Warn("Preshut processes all done!", true);
     CloseLog();
     const UpsConfig& config = *context_.config;
-    if (config.turnoff_ups == 1 && config.comm_mode == 0 && context_.ups_handle >= 0) {
-        A_ShutdownUPS(context_.ups_handle, config.turnoff_delay, context_.restart_minutes,
-                      scheduled ? 1 : 0);
+    if (config.turnoff_ups == 1 && config.comm_mode == 0) {
+        SwitchUpsOff(config, context_.ups_handle, context_.restart_minutes, scheduled);
     }
     sleep(2);
     if (context_.stop_daemon) context_.stop_daemon();

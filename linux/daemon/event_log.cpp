@@ -5,11 +5,15 @@
 
 #include <ctime>
 
+#include "file_util.h"
 #include "paths.h"
 
 bool CheckLogFile() { return OpenLogFile() != nullptr; }
 
-LogFile OpenLogFile() { return LogFile(std::fopen(kelvora::RootPath("vornlog").c_str(), "ae")); }
+LogFile OpenLogFile() {
+    return kelvora::OpenRegularStream(kelvora::RootPath("vornlog"), O_WRONLY | O_APPEND | O_CREAT,
+                                      "a");
+}
 
 std::string TimeText(int64_t when) {
     time_t t = static_cast<time_t>(when);

@@ -11,6 +11,7 @@
 
 #include "config.h"
 #include "power_events.h"
+#include "q1_protocol.h"
 
 enum PowerState {
     kNormal = 0,
@@ -58,8 +59,8 @@ public:
     int64_t deadline() const { return deadline_; }
     bool scheduled() const { return scheduled_; }
 
-    int ChkACFail(std::string& reply) { return ac_.Check(reply, 38); }
-    int ChkBatteryLow(std::string& reply) { return battery_.Check(reply, 39); }
+    int ChkACFail(std::string& reply) { return ac_.Check(reply, q1::kUtilityFailBit); }
+    int ChkBatteryLow(std::string& reply) { return battery_.Check(reply, q1::kBatteryLowBit); }
     // 1 when the deadline has come; otherwise announces what is left and returns 0.
     int CountDown(int countdown_on);
 

@@ -1,10 +1,12 @@
 // The files through which the console sees the UPS: kelvora.q1 (last status reply),
 // kelvora.mdl (model) and kelvora.rtg (rating). The console reads them with fixed widths
-// (48, 39 and 22 characters), so what is written here is an interface.
+// (q1_protocol.h), so what is written here is an interface.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "unique_fd.h"
 
 // 49 blanks: what a file holds when the UPS has nothing to say.
 inline constexpr std::string_view kBlankLine = "                                                 ";
@@ -13,17 +15,14 @@ inline constexpr std::string_view kBlankLine = "                                
 // 47-character reply after a blank leaves the blank's tail behind (the console drops it).
 class StatusFile {
 public:
-    StatusFile() = default;
-    StatusFile(const StatusFile&) = delete;
-    StatusFile& operator=(const StatusFile&) = delete;
-    ~StatusFile();
-
-    bool EnsureOpen();  // truncates once, on the first open
+    // Truncates once, on the first open. False while it cannot be opened as a regular file
+    // (a directory or FIFO in its place, a root that is not writable); each call tries again.
+    bool EnsureOpen();
     void Write(std::string_view reply);  // an empty reply writes the blank line
-    void Close();
+    void Close() { fd_.Reset(); }
 
 private:
-    int fd_ = -1;
+    kelvora::UniqueFd fd_;
 };
 
 // Replaces the file `name` under the root with `text` (kelvora.mdl, kelvora.rtg).

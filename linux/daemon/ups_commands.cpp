@@ -7,14 +7,12 @@
 
 namespace {
 
-constexpr std::size_t kStatusWidth = 47;
-
-int QueryInto(int fd, const char* command, char first, std::string& reply) {
-    int r = GetUPSResponse(fd, command, reply);
-    if (r != 1 || reply.empty() || reply[0] != first) {
+int QueryInto(int fd, const q1::Query& query, std::string& reply) {
+    int r = GetUPSResponse(fd, query.command, reply);
+    if (r != 1 || reply.empty() || reply[0] != query.lead) {
         // A reply to the wrong question (a model line for a status query, say) is no reply.
         reply.clear();
-        return -1;
+        return r == kLinkLost ? kLinkLost : -1;
     }
     return 1;
 }
@@ -45,7 +43,7 @@ std::string ShDnCmd(float delay, int restart, int with_restart) {
 }
 
 std::string TestCmd(int minutes) {
-    if (minutes == 0) return "TL\r";
+    if (minutes == 0) return std::string(q1::kTestUntilLow);
     if (minutes < 1 || minutes > 99) return {};
     char out[8];
     std::snprintf(out, sizeof out, "T%02d\r", minutes);
@@ -53,10 +51,10 @@ std::string TestCmd(int minutes) {
 }
 
 int A_GetUPSStatus(int fd, std::string& reply) {
-    if (QueryInto(fd, "Q1\r", '(', reply) != 1) return -1;
+    if (int r = QueryInto(fd, q1::kStatus, reply); r != 1) return r;
     // The daemon reads the status bits by position; a line of another width would put other
     // characters there, so it is not a status reply.
-    if (reply.size() != kStatusWidth) {
+    if (reply.size() != q1::kStatus.width) {
         reply.clear();
         return -1;
     }
@@ -64,27 +62,27 @@ int A_GetUPSStatus(int fd, std::string& reply) {
 }
 
 int A_GetUPSModel(int fd, std::string& reply) {
-    int r = QueryInto(fd, "I\r", '#', reply);
-    WriteInfoFile("kelvora.mdl", reply);
+    int r = QueryInto(fd, q1::kModel, reply);
+    WriteInfoFile(q1::kModel.file, reply);
     return r;
 }
 
 int A_GetUPSRating(int fd, std::string& reply) {
-    int r = QueryInto(fd, "F\r", '#', reply);
-    WriteInfoFile("kelvora.rtg", reply);
+    int r = QueryInto(fd, q1::kRating, reply);
+    WriteInfoFile(q1::kRating.file, reply);
     return r;
 }
 
-int A_UPSSelfTest(int fd) { return SendUPSCommand(fd, "T\r"); }
+int A_UPSSelfTest(int fd) { return SendUPSCommand(fd, q1::kTenSecondTest); }
 
 int A_UPSTest(int fd, int minutes) {
     std::string cmd = TestCmd(minutes);
     return cmd.empty() ? -1 : SendUPSCommand(fd, cmd);
 }
 
-int A_CancelUPSTest(int fd) { return SendUPSCommand(fd, "CT\r"); }
+int A_CancelUPSTest(int fd) { return SendUPSCommand(fd, q1::kCancelTest); }
 
-int A_CancelShutdown(int fd) { return SendUPSCommand(fd, "C\r"); }
+int A_CancelShutdown(int fd) { return SendUPSCommand(fd, q1::kCancelShutdown); }
 
 int A_ShutdownUPS(int fd, float delay, int restart, int with_restart) {
     return SendUPSCommand(fd, ShDnCmd(delay, restart, with_restart));

@@ -12,6 +12,7 @@ std::string ShDnCmd(float delay, int restart, int with_restart);
 // "TL\r" for 0 minutes (until battery low), "Tnn\r" for 1 to 99; empty for anything else.
 std::string TestCmd(int minutes);
 
+// The three queries: 1, -1, or kLinkLost when the line is gone (serial_port.h).
 int A_GetUPSStatus(int fd, std::string& reply);  // "Q1\r": a whole 47-character status line
 int A_GetUPSModel(int fd, std::string& reply);   // "I\r", also rewrites kelvora.mdl
 int A_GetUPSRating(int fd, std::string& reply);  // "F\r", also rewrites kelvora.rtg

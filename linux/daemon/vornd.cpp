@@ -4,8 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "child_process.h"
 #include "console_msg.h"
@@ -13,6 +16,7 @@
 #include "file_util.h"
 #include "host.h"
 #include "paths.h"
+#include "q1_protocol.h"
 #include "schedule_time.h"
 #include "serial_port.h"
 #include "ups_commands.h"
@@ -20,21 +24,21 @@
 namespace {
 
 constexpr std::string_view kDaemonArgument = "            ";  // twelve blanks
-constexpr std::string_view kNoResponse =
-    "UPS Adapter No Response!!, type [kelvora stop] to stop this process";
 constexpr std::size_t kShutdownCmdMax = 1024;
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A retry that failed at once still takes the second the protocol allows for an answer: a dead
+// line or a missing file must never make the daemon spin.
+void PaceFrom(SteadyClock::time_point started) {
+    std::this_thread::sleep_until(started + std::chrono::seconds(1));
+}
 
 void IgnoreSignal(int) {}
 
 void WriteBusyFlag() {
     std::string path = kelvora::RootPath("busy");
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        std::printf("Can not open Busy Flag %s\n", path.c_str());
-        return;
-    }
-    kelvora::WriteAll(fd, "PortIdle");
-    ::close(fd);
+    if (!kelvora::WriteSmallFile(path, "PortIdle")) std::printf("Can not open Busy Flag %s\n", path.c_str());
 }
 
 void InstallSignals() {
@@ -51,10 +55,7 @@ void InstallSignals() {
 }
 
 bool IsBlank(std::string_view s) {
-    for (char c : s) {
-        if (!std::isspace(static_cast<unsigned char>(c))) return false;
-    }
-    return true;
+    return std::all_of(s.begin(), s.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
 }
 
 }  // namespace
@@ -62,6 +63,7 @@ bool IsBlank(std::string_view s) {
 int Vornd::Run(int argc, char** argv) {
     WriteBusyFlag();
     if (argc != 2 || argv[1] != kDaemonArgument) return 0;
+    if (!TakeInstanceLock()) return 1;
     StartUp();
     for (;;) {
         if (!Initializers()) return 0;
@@ -71,14 +73,34 @@ int Vornd::Run(int argc, char** argv) {
     }
 }
 
+bool Vornd::TakeInstanceLock() {
+    switch (lock_.Acquire()) {
+        case kelvora::LockResult::kHeld:
+            return true;
+        case kelvora::LockResult::kTaken:
+            // A second daemon would empty the first one's queues and fight it for the port.
+            std::printf("%s %s\n", "<Kelvora>", "is currently running!");
+            return false;
+        case kelvora::LockResult::kUnavailable:
+            break;
+    }
+    // Protection comes first: without the lock the daemon still runs, it just cannot be sure it
+    // is the only one.
+    std::printf("Can not lock %s\n", kelvora::RootPath("vornd.lock").c_str());
+    return true;
+}
+
 void Vornd::StartUp() {
     InstallSignals();
     std::fflush(stdout);
     SetHostName();
     if (!CheckLogFile()) PrintToConsole("Can not open VORN II log file!");
+    // A crash in the middle of a configuration write leaves its temporary file behind.
+    kelvora::RemoveStaleTemporaries(kelvora::RootPath("vorn.ini"));
+    kelvora::RemoveStaleTemporaries(kelvora::RootPath("kelvora.cfg"));
     CreateQueues();
-    Heartbeat("abc");
-    Heartbeat("abc");
+    Heartbeat(kHeartbeatStart);
+    Heartbeat(kHeartbeatStart);
     InitConfig(&config_, &schedule_);
     std::printf("Initial Config Complete\n");
     std::printf("<Kelvora>\n");
@@ -93,9 +115,21 @@ void Vornd::CreateQueues() {
     if (queues_.command >= 0) ClearMsgQ(queues_.command);
 }
 
+void Vornd::ReclaimQueues() {
+    // Queues that are still ours keep what waits in them: a stop request on the control queue
+    // or an issuer command must not be lost because someone removed the status queue.
+    queues_.status = ClaimMsgQ(kStatusQueueId);
+    queues_.heartbeat = ClaimMsgQ(kHeartbeatQueueId);
+    queues_.control = ClaimMsgQ(kControlQueueId);
+    queues_.redraw = ClaimMsgQ(kRedrawQueueId);
+    queues_.command = ClaimMsgQ(kCommandQueueId);
+}
+
 void Vornd::RemoveQueues() {
-    Destroy4MsgQ(queues_.status, queues_.heartbeat, queues_.control, queues_.redraw);
-    DestroyMsgQ(queues_.command);
+    for (int q : {queues_.status, queues_.heartbeat, queues_.control, queues_.redraw, queues_.command}) {
+        if (q >= 0) DestroyMsgQ(q);
+    }
+    queues_ = {};
 }
 
 void Vornd::Heartbeat(std::string_view text) { SendToMsgQ(queues_.heartbeat, kMsgHeartbeat, text); }
@@ -111,33 +145,60 @@ void Vornd::ClosePort() {
     ups_ = -1;
 }
 
+void Vornd::BlankStatusFiles() {
+    status_file_.EnsureOpen();
+    status_file_.Write({});
+    BlankInfoFiles();
+}
+
 int Vornd::DoRdWrtConfig() {
-    if (ReadConfig(&config_, &schedule_) == 1) return 1;
+    if (ReadConfig(&config_, &schedule_) == 1) {
+        config_unsaved_ = false;
+        return 1;
+    }
     // One of the files is missing and both are written anew. An administrator's hand-written
     // kelvora.cfg must not be overwritten by defaults just because vorn.ini is not there yet.
     ApplyCfgFile(&config_);
     if (WriteConfig(&config_, &schedule_) != 1) {
-        PrintToConsole("Configuration Error!");
+        // A full disk must not suspend monitoring: the daemon goes on with what it could read
+        // (or the defaults) and tries the write again on every cycle.
+        config_unsaved_ = true;
+        PrintToConsole(kMsgConfigError);
         return -1;
     }
+    config_unsaved_ = false;
     return 1;
+}
+
+bool Vornd::RetryConfigWrite() {
+    auto before = EncodeIni(config_, schedule_);
+    // The files may have been written meanwhile by the console; then what they say counts, and
+    // a change is taken up by reconnecting, as after a reload request.
+    return DoRdWrtConfig() == 1 && EncodeIni(config_, schedule_) != before;
 }
 
 int Vornd::GetShutdownCmd() {
     std::string text;
-    shutdown_cmd_.clear();
+    std::string command;
     // The whole first line is the command: running a cut-off command at the moment of a power
     // failure could do anything. A line too long to be a command is refused.
     if (kelvora::ReadFilePrefix(kelvora::RootPath("shutdown.ini"), kShutdownCmdMax + 1, text)) {
         std::size_t eol = text.find('\n');
         if (eol != std::string::npos) text.resize(eol + 1);
-        // A line with nothing to run would let the daemon believe it shut the system down.
-        if (text.size() <= kShutdownCmdMax && !IsBlank(text)) shutdown_cmd_ = text;
+        if (text.size() <= kShutdownCmdMax) {
+            // NUL bytes (a file zeroed by a crash) are no part of any shell command, and a line
+            // with nothing left to run would let the daemon believe it shut the system down.
+            std::erase(text, '\0');
+            if (!IsBlank(text)) command = text;
+        }
     }
-    if (shutdown_cmd_.empty()) {
-        PrintToConsole("Shutdown file empty or not found!");
+    if (command.empty()) {
+        // The command read before, if any, is kept: a deadline that passes while the file is
+        // being edited must still shut the system down.
+        PrintToConsole(kMsgNoShutdownFile);
         return 0;
     }
+    shutdown_cmd_ = command;
     return 1;
 }
 
@@ -151,25 +212,41 @@ int Vornd::TryPort(const char* path, bool is_fallback) {
     return fd;
 }
 
+bool Vornd::StillWaiting() {
+    // Queues an unprivileged user made us lose are claimed again, so that the daemon stays
+    // stoppable and its commands keep arriving.
+    if (queues_.status < 0 || queues_.heartbeat < 0 || queues_.control < 0 || queues_.redraw < 0 ||
+        queues_.command < 0) {
+        ReclaimQueues();
+    }
+    // Wherever the daemon waits for the UPS, a deadline it set still acts: a link that died in
+    // the middle of a countdown ends in the shutdown all the same.
+    events_.SetContext(ShutdownContextNow());
+    machine_.WhileSilent();
+    return !events_.shut_down();
+}
+
 int Vornd::InitUPS() {
     if (config_.comm_mode != 0) {
         // No SNMP session can be made in this build; say so and keep retrying like any other
         // connection failure.
-        Heartbeat("axy");
-        PrintToConsole("Cannot Initialize the SNMP Session!!");
+        Heartbeat(kHeartbeatAlive);
+        PrintToConsole(kMsgSnmpNoSession);
         return -1;
     }
     for (int round = 0; round < 3; ++round) {
-        Heartbeat("axy");
+        Heartbeat(kHeartbeatAlive);
+        if (!StillWaiting()) return -1;
         if (int fd = TryPort(config_.comport, false); fd >= 0) return fd;
         for (const char* fallback : {"/dev/ttyS1", "/dev/ttyS2"}) {
-            Heartbeat("axy");
+            Heartbeat(kHeartbeatAlive);
+            if (!StillWaiting()) return -1;
             if (std::strcmp(config_.comport, fallback) == 0) continue;
             if (int fd = TryPort(fallback, true); fd >= 0) return fd;
         }
     }
     sleep(1);
-    PrintToConsole(kNoResponse);
+    PrintToConsole(kMsgNoResponse);
     return -1;
 }
 
@@ -182,10 +259,13 @@ bool Vornd::DebugEcho() {
 
 int Vornd::GetUPSStatus(std::string& reply) {
     if (config_.comm_mode != 0) {
-        PrintToConsole("SNMP Agent unable to get data from the UPS");
+        const auto started = SteadyClock::now();
+        PrintToConsole(kMsgSnmpNoData);
+        PaceFrom(started);
         return -1;
     }
     for (int attempt = 0; attempt < 3; ++attempt) {
+        const auto started = SteadyClock::now();
         int r = A_GetUPSStatus(ups_, reply);
         status_file_.Write(reply);
         if (reply.empty()) BlankInfoFiles();
@@ -194,38 +274,52 @@ int Vornd::GetUPSStatus(std::string& reply) {
             std::fflush(stdout);
         }
         if (r == 1) return 1;
+        PaceFrom(started);
+        if (r == kLinkLost) break;  // no use asking a line that is gone twice more
     }
-    PrintToConsole(kNoResponse);
+    PrintToConsole(kMsgNoResponse);
     return -1;
 }
 
 bool Vornd::Initializers() {
     for (std::string& slot : block_) slot.clear();
-    bool cfg_ok = DoRdWrtConfig() == 1;
+    // Monitoring never waits for the configuration files: when they can be neither read nor
+    // written, the daemon polls with what it has and retries the write.
+    DoRdWrtConfig();
     bool cmd_ok = GetShutdownCmd() == 1;
     bool failed_before = false;
     for (;;) {
-        Heartbeat("axy");
+        const auto round_started = SteadyClock::now();
+        Heartbeat(kHeartbeatAlive);
         int ctrl = ReadCtrlMsg(queues_.control);
-        if (ctrl == kCtrlReload) cfg_ok = DoRdWrtConfig() != -1;
         if (ctrl == kCtrlStop) {
             ProcStop();
             return false;
         }
-        if (!cfg_ok) cfg_ok = DoRdWrtConfig() == 1;
+        if (ctrl == kCtrlReload || config_unsaved_) DoRdWrtConfig();
         if (!cmd_ok) cmd_ok = GetShutdownCmd() == 1;
         if (int handle = InitUPS(); handle != -1) {
             // A port opened in an earlier round is replaced, not leaked.
             if (ups_ >= 0 && ups_ != handle && config_.comm_mode == 0) ::close(ups_);
             ups_ = handle;
         }
-        Heartbeat("axy");
-        if (cfg_ok && cmd_ok && ups_ != -1 && status_file_.EnsureOpen() &&
-            GetUPSStatus(block_[0]) == 1) {
-            if (failed_before) PrintToConsole("UPS Reconnected!!");
-            return true;
+        if (!StillWaiting()) return false;
+        Heartbeat(kHeartbeatAlive);
+        if (cmd_ok && ups_ != -1) {
+            status_file_.EnsureOpen();
+            int r = GetUPSStatus(block_[0]);
+            if (r == 1) {
+                if (failed_before || !connected_) PrintToConsole(kMsgReconnected);
+                connected_ = true;
+                return true;
+            }
+            if (r == kLinkLost) ClosePort();
         }
         failed_before = true;
+        // Nothing answers: the console must not go on showing the last good reading.
+        BlankStatusFiles();
+        if (!StillWaiting()) return false;
+        PaceFrom(round_started);
     }
 }
 
@@ -236,17 +330,19 @@ void Vornd::QueryModelAndRating() {
 
 Vornd::LoopEnd Vornd::PollLoop() {
     for (;;) {
-        status_file_.EnsureOpen();
+        // The state machine does not need the status file: monitoring goes on without it.
+        if (!status_file_.EnsureOpen()) PrintToConsole(kMsgStatusFileError);
         if (!debug_switch_ && --debug_retry_in_ <= 0) {
             // Looking for a file that is not there costs a path walk; once in ten polls is
             // soon enough for a debugging aid.
-            debug_switch_.reset(std::fopen(kelvora::RootPath("vornd.dbg").c_str(), "re"));
+            debug_switch_ = kelvora::OpenRegularStream(kelvora::RootPath("vornd.dbg"), O_RDONLY, "r");
             debug_retry_in_ = 10;
         }
+        if (config_unsaved_ && RetryConfigWrite()) return LoopEnd::kReconnect;
         CalcSchdlTime(&schedule_, &next_shutdown_, &restart_minutes_, &schedule_day_, &schedule_day_,
                       config_.turnoff_delay);
-        Heartbeat("axy");
-        Heartbeat("axy");
+        Heartbeat(kHeartbeatAlive);
+        Heartbeat(kHeartbeatAlive);
         int ctrl = ReadCtrlMsg(queues_.control);
         if (ctrl == kCtrlReload) return LoopEnd::kReconnect;
         if (ctrl == kCtrlStop) {
@@ -260,7 +356,7 @@ Vornd::LoopEnd Vornd::PollLoop() {
         int polled = GetUPSStatus(block_[0]);
         if (config_.comm_mode == 0 && SendMessages(queues_.status, block_) < 0) {
             // Someone removed our queues; put them back so that consoles can see us again.
-            CreateQueues();
+            ReclaimQueues();
         }
         ReapChildren();  // e-mail and pager scripts of earlier events
         if (polled == 1 && connected_) {
@@ -269,11 +365,11 @@ Vornd::LoopEnd Vornd::PollLoop() {
         } else if (polled != 1) {
             // The state machine holds while the UPS is silent, but not past a deadline it set.
             connected_ = false;
-            events_.SetContext(ShutdownContextNow());
-            machine_.WhileSilent();
+            if (!StillWaiting()) return LoopEnd::kStop;
+            if (polled == kLinkLost) return LoopEnd::kReconnect;  // reopen what died
         } else {
             connected_ = true;
-            PrintToConsole("UPS Reconnected!!");
+            PrintToConsole(kMsgReconnected);
             return LoopEnd::kReconnect;
         }
         if (events_.shut_down()) return LoopEnd::kStop;
@@ -285,41 +381,35 @@ ShutdownContext Vornd::ShutdownContextNow() {
 }
 
 void Vornd::DoIssCmnds() {
-    std::string cmd;
-    if (ReceiveMsg(queues_.command, kMsgCommand, cmd) != 1) return;
-    switch (cmd[0]) {
-        case 'a':
+    std::string text;
+    if (ReceiveMsg(queues_.command, kMsgCommand, text) != 1) return;
+    IssuerCommand cmd = DecodeIssuerCmd(text);
+    switch (cmd.letter) {
+        case kIssueTenSecondTest:
             PrintToConsole("Ten Seconds Self Test");
             A_UPSSelfTest(ups_);
             break;
-        case 'b':
+        case kIssueTestUntilLow:
             PrintToConsole("Test Until Battery Low");
             A_UPSTest(ups_, 0);
             break;
-        case 'c': {
-            // Two decimal digits give the minutes. Anything else is refused rather than read as
-            // 0, which would start a test that runs the battery flat.
-            if (cmd.size() < 3 || !std::isdigit(static_cast<unsigned char>(cmd[1])) ||
-                !std::isdigit(static_cast<unsigned char>(cmd[2]))) {
-                break;
-            }
+        case kIssueTimedTest:
             PrintToConsole("Test for a Specified Time Period");
-            A_UPSTest(ups_, (cmd[1] - '0') * 10 + (cmd[2] - '0'));
+            A_UPSTest(ups_, cmd.minutes);
             break;
-        }
-        case 'd':
+        case kIssueShutdownNow:
             PrintToConsole("UPS Shutting Down NOW!");
             A_ShutdownUPS(ups_, 0.2f, 0, -1);
             break;
-        case 'e':
+        case kIssueCancelShutdown:
             PrintToConsole("Cancel the Shutdown Command");
             A_CancelShutdown(ups_);
             break;
-        case 'f':
+        case kIssueCancelTest:
             PrintToConsole("Cancel all test activity and connect utility to output immediately");
             A_CancelUPSTest(ups_);
             break;
         default:
-            break;
+            break;  // no command, or a timed test without its two digits
     }
 }

@@ -11,6 +11,7 @@
 #include "daemon_events.h"
 #include "daemon_queues.h"
 #include "file_util.h"
+#include "instance_lock.h"
 #include "msgq.h"
 #include "state_machine.h"
 #include "status_files.h"
@@ -23,26 +24,33 @@ public:
 private:
     enum class LoopEnd { kReconnect, kStop };
 
+    bool TakeInstanceLock();
     void StartUp();
-    bool Initializers();  // false: a stop request arrived
+    bool Initializers();  // false: a stop request arrived, or the system was shut down
     int InitUPS();
     int TryPort(const char* path, bool is_fallback);
+    bool StillWaiting();
     int GetUPSStatus(std::string& reply);
     void QueryModelAndRating();
     LoopEnd PollLoop();
+    bool RetryConfigWrite();
     void DoIssCmnds();
     int DoRdWrtConfig();
     int GetShutdownCmd();
     bool DebugEcho();
     void Heartbeat(std::string_view text);
     void CreateQueues();
+    void ReclaimQueues();
     void RemoveQueues();
     void ClosePort();
     void ProcStop();
+    void BlankStatusFiles();
     ShutdownContext ShutdownContextNow();
 
+    kelvora::InstanceLock lock_;
     UpsConfig config_{};
     WeekSchedule schedule_{};
+    bool config_unsaved_ = false;  // the files could not be written; monitoring goes on
     int ups_ = -1;
     StatusBlock block_;
     std::string shutdown_cmd_;

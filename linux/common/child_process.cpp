@@ -27,43 +27,52 @@ private:
     sigset_t saved_;
 };
 
-[[noreturn]] void ExecInChild(const std::vector<std::string>& argv, const std::string& fail_text,
-                              bool own_group) {
+// Everything the child needs is made before the fork: between fork and exec the child calls
+// nothing that allocates or takes a lock another thread might have held.
+struct ExecPlan {
+    const char* path;
+    std::vector<char*> argv;
+    std::string fail_line;
+    bool own_group;
+};
+
+[[noreturn]] void ExecInChild(const ExecPlan& plan) {
     for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (own_group) setpgid(0, 0);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    if (!fail_text.empty()) {
-        std::string line = fail_text + "\n";
-        ssize_t ignored = write(STDOUT_FILENO, line.data(), line.size());
+    if (plan.own_group) setpgid(0, 0);
+    execv(plan.path, plan.argv.data());
+    if (!plan.fail_line.empty()) {
+        ssize_t ignored = write(STDOUT_FILENO, plan.fail_line.data(), plan.fail_line.size());
         (void)ignored;
     }
     _exit(127);
 }
 
-int Fork(const std::vector<std::string>& argv, const std::string& fail_text, bool own_group) {
+int Fork(const std::string& path, const std::vector<std::string>& argv,
+         const std::string& fail_text, bool own_group) {
+    ExecPlan plan{path.c_str(), {}, fail_text.empty() ? "" : fail_text + "\n", own_group};
+    for (const std::string& a : argv) plan.argv.push_back(const_cast<char*>(a.c_str()));
+    plan.argv.push_back(nullptr);
     std::fflush(nullptr);  // nothing buffered may be written twice
     BlockedSignals blocked;
     pid_t pid = fork();
-    if (pid == 0) ExecInChild(argv, fail_text, own_group);
+    if (pid == 0) ExecInChild(plan);
     if (pid > 0 && own_group) setpgid(pid, pid);  // no race with the child's own call
     return pid;
 }
 
 }  // namespace
 
-int SpawnDetached(const std::vector<std::string>& argv, const std::string& fail_text) {
+int SpawnDetached(const std::string& path, const std::vector<std::string>& argv,
+                  const std::string& fail_text) {
     if (argv.empty()) return -1;
-    return Fork(argv, fail_text, false);
+    return Fork(path, argv, fail_text, false);
 }
 
 int RunShell(const std::string& command, std::chrono::seconds limit) {
-    pid_t pid = Fork({"/bin/sh", "-c", command}, "", true);
+    pid_t pid = Fork("/bin/sh", {"/bin/sh", "-c", command}, "", true);
     if (pid < 0) return -1;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
