@@ -122,16 +122,20 @@ std::optional<std::vector<std::uint8_t>> ReducedFile(std::FILE* f, const OpenSta
 std::optional<LogFileScan> ScanLogFile(const std::filesystem::path& path, std::size_t recordBytes) {
     auto bytes = platform::ReadWholeFile(path, kMaxLogFileRead);
     if (!bytes) return std::nullopt;
+    return ScanLogBytes(std::move(*bytes), recordBytes);
+}
+
+LogFileScan ScanLogBytes(std::vector<std::uint8_t> bytes, std::size_t recordBytes) {
     LogFileScan scan;
-    scan.fileSize = bytes->size();
+    scan.fileSize = bytes.size();
     if (scan.fileSize >= 4) {
-        const auto& b = *bytes;
+        const auto& b = bytes;
         scan.storedCount =
             static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
             (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
         scan.wholeRecords = (scan.fileSize - 4) / recordBytes;
     }
-    scan.bytes = std::move(*bytes);
+    scan.bytes = std::move(bytes);
     return scan;
 }
 

@@ -22,6 +22,8 @@ struct LogFileLimits {
 
     // Most records the file may hold and stay below the limit.
     std::uint64_t MaxRecords() const { return (limit - 1 - 4) / recordBytes; }
+    // The largest file the agent leaves; anything larger was not written by it.
+    std::uint64_t LargestFile() const { return limit - 1; }
     // What a reduction keeps: the newest three quarters, so that a full log is not rewritten
     // on every append and most of its history survives.
     std::uint64_t KeepOnReduce() const { return MaxRecords() * 3 / 4; }
@@ -51,6 +53,8 @@ struct LogFileScan {
 
 // Reads a record file. nullopt when it is missing, unreadable or larger than kMaxLogFileRead.
 std::optional<LogFileScan> ScanLogFile(const std::filesystem::path& path, std::size_t recordBytes);
+// The same for a file's bytes already in memory.
+LogFileScan ScanLogBytes(std::vector<std::uint8_t> bytes, std::size_t recordBytes);
 
 // Appends one encoded record (limits.recordBytes long), creating the file if needed, repairing a
 // torn tail and reducing a full file first. False when the record could not be stored; the file

@@ -17,4 +17,10 @@ std::optional<std::vector<CEventLogRecord>> ReadEventFile(const std::filesystem:
 std::optional<std::vector<CDataLogRecord>> ReadDataFile(const std::filesystem::path& path,
                                                         bool* consistent = nullptr);
 
+// The same for a file's bytes already read (by a reader with a limit of its own).
+std::vector<CEventLogRecord> EventFileRecords(std::vector<std::uint8_t> bytes,
+                                              bool* consistent = nullptr);
+std::vector<CDataLogRecord> DataFileRecords(std::vector<std::uint8_t> bytes,
+                                            bool* consistent = nullptr);
+
 }  // namespace ups

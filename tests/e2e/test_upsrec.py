@@ -2,6 +2,7 @@
 
 The expected bytes are built here with struct from the record layouts, never by the tool itself.
 """
+import calendar
 import json
 import os
 import pathlib
@@ -169,7 +170,8 @@ def test_set_msgtab_and_schedule_from_json(env, tmp_path):
     (["set", "config", "programCmdLine=" + "p" * 301], b"", b"longer than 300"),
     (["set", "msgtab", "text7=x"], b"", b"textN"),
     (["set", "schedule", "5.time=1"], b"", b"outside 0..0"),
-    (["set", "schedule", "0.time=2024-13-01 00:00"], b"", b"neither seconds"),
+    (["set", "schedule", "0.time=2024-13-01 00:00"], b"", b"no month 13"),
+    (["set", "schedule", "0.time=2024-01-01 10:00 pm"], b"", b"neither seconds"),
     (["set", "config", "--json", "-"], b"{not json", b"not valid JSON"),
     (["set", "config", "--json", "-"], b'{"comPort": "two"}', b"expected a whole number"),
 ])
@@ -260,3 +262,85 @@ def test_closeinfo_show_leaves_the_report_unshown(env, tmp_path):
     assert j == {"applications": ["Notepad", "Word Processor"],
                  "files": [[], ["C:\\Docs\\Report.doc", "C:\\Docs\\Budget.doc", "C:\\Temp\\~notes.doc"]]}
     assert b"ShowMsg=1" in ini.read_bytes()
+
+
+@pytest.mark.parametrize("text", [
+    "2024-01-31 22:00junk", "2024-01-31 22:00:00x", "2024-01-31 22:00 ", "2024-01-31T22:00",
+    "2024-02-30 10:00", "2023-02-29 10:00", "2024-04-31 10:00", "2024-00-10 10:00",
+    "2024-01-01 24:00", "2024-01-01 23:60", "2024-01-01 23:59:60", "2024-01-01 -1:00",
+    "2024-01-01 10:-5", "2024-01--1 10:00", "2024-01-01 +1:00", "1969-12-31 23:59",
+    "2106-02-08 00:00",
+])
+def test_impossible_or_malformed_times_are_refused(env, text):
+    r = run(env, "set", "schedule", "0.event=1", "0.frequency=0", "0.time=" + text)
+    assert r.returncode == 1, (text, r.stderr)
+    assert r.stderr.startswith(b"upsrec: time: "), r.stderr
+    assert not registry(env).exists()
+
+
+def test_valid_times_are_stored_as_given(env):
+    for text, fields in [("2024-02-29 23:59:59", (2024, 2, 29, 23, 59, 59)),
+                         ("2024-1-5 9:07", (2024, 1, 5, 9, 7, 0)),
+                         ("2106-02-07 06:28:15", (2106, 2, 7, 6, 28, 15))]:
+        assert run(env, "set", "schedule", "0.event=1", "0.time=" + text).returncode == 0, text
+        # The schedule's key has always been spelled SoftWare.
+        stored = (registry(env) / "SoftWare" / "Stavlen" / "Torvane" / "Schedule").read_bytes()
+        assert struct.unpack("<I", stored[-4:])[0] == calendar.timegm(fields + (0, 0, 0)), text
+
+
+def test_local_time_skipped_by_a_summer_time_change_is_refused(env):
+    env["TZ"] = "CET-1CEST,M3.5.0,M10.5.0/3"
+    r = run(env, "set", "schedule", "0.event=1", "0.time=2024-03-31 02:30")
+    assert r.returncode == 1 and b"time" in r.stderr, r.stderr
+    assert run(env, "set", "schedule", "0.event=1", "0.time=2024-03-31 03:30").returncode == 0
+
+
+def test_closeinfo_names_are_shown_escaped(env, tmp_path):
+    ini = tmp_path / "CLOSEAPP.INI"
+    ini.write_bytes(b"[Main]\r\nAppNumber=1\r\nApp0=Ev\x1b[2Jil\r\nShowMsg=1\r\n"
+                    b"[Ev\x1b[2Jil]\r\nFileNumber=2\r\nFile0=\x1b]0;owned\x07.doc\r\n"
+                    b"File1=\"C:\\b c.xls\"\r\n")
+    r = run(env, "show", "closeinfo", str(ini))
+    assert r.returncode == 0, r.stderr
+    assert b"\x1b" not in r.stdout and b"\x07" not in r.stdout
+    assert r.stdout.decode().splitlines() == [
+        '"Ev\\x1b[2Jil"', '  "\\x1b]0;owned\\x07.doc"', '  "C:\\\\b c.xls"']
+
+
+@pytest.mark.parametrize("kind, name, largest", [
+    ("eventlog", "Torvane.evt", 15000),
+    ("datalog", "Torvane.dat", 40960),
+])
+def test_log_files_larger_than_the_agent_writes_are_refused(env, tmp_path, kind, name, largest):
+    fine = tmp_path / "fine"
+    fine.write_bytes(num(0) + b"\0" * (largest - 4))  # whole records or not, it is read
+    assert run(env, "show", kind, str(fine)).returncode == 0
+    big = tmp_path / name
+    big.write_bytes(num(0) + b"\0" * (largest - 3))
+    for where in ([str(big)], []):
+        if not where:
+            big.rename(pathlib.Path(env["TORVANE_HOME"]) / name)
+        r = run(env, "show", kind, *where)
+        assert r.returncode == 1, r.stderr
+        assert b"larger than" in r.stderr and str(largest).encode() in r.stderr, r.stderr
+        assert r.stdout == b""
+    r = run(env, "show", kind, "-", stdin=num(0) + b"\0" * (largest - 3))
+    assert r.returncode == 1 and b"larger than" in r.stderr, r.stderr
+    # A huge file is refused without being read.
+    huge = tmp_path / "huge"
+    with open(huge, "wb") as f:
+        f.truncate(60 * 1000 * 1000)
+    r = run(env, "show", kind, str(huge), "--json")
+    assert r.returncode == 1 and b"larger than" in r.stderr, r.stderr
+
+
+def test_record_files_larger_than_the_agent_writes_are_refused(env, tmp_path):
+    big = tmp_path / "big"
+    big.write_bytes(config_bytes() + b"\0" * (1024 * 1024 + 1 - 87))
+    r = run(env, "show", "config", str(big))
+    assert r.returncode == 1 and b"larger than" in r.stderr and b"1048576" in r.stderr, r.stderr
+    ini = tmp_path / "CLOSEAPP.INI"
+    ini.write_bytes(b"[Main]\r\nAppNumber=0\r\n" + b";" * (4 * 1024 * 1024))
+    r = run(env, "show", "closeinfo", str(ini))
+    assert r.returncode == 1 and b"larger than" in r.stderr and b"4194304" in r.stderr, r.stderr
+

@@ -1,5 +1,6 @@
 // The close-application report in CLOSEAPP.INI and the INI rules it is read with.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -78,6 +79,11 @@ TEST(CloseInfo, FileThatCannotBeReadIsLeftAlone) {
     std::string start(17, '\0');
     in.read(start.data(), 17);
     EXPECT_EQ(start, "[Main]\nShowMsg=1\n");
+    // Nor does something that is not a file at all hang the reader.
+    const fs::path fifo = dir / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(info.Load(fifo));
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 TEST(CloseInfo, QuotedNamesLoseTheirQuotes) {

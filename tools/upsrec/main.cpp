@@ -20,7 +20,9 @@
 #include "ups_lib/event_log.h"
 #include "ups_lib/log_list.h"
 #include "ups_lib/log_reader.h"
+#include "ups_lib/platform/atomic_file.h"
 #include "ups_lib/platform/paths.h"
+#include "ups_lib/platform/registry.h"
 
 namespace upsrec {
 
@@ -80,7 +82,7 @@ void LoadFromRegistry(Record& record, std::string_view kind, bool forChange) {
 std::vector<ups::CScheduleDetail> LoadSchedule(const std::optional<std::string>& file) {
     ups::CSchedule schedule;
     if (file)
-        LoadStrict(schedule, ReadInput(*file), "schedule");
+        LoadStrict(schedule, ReadInput(*file, kRegistryRecordInput), "schedule");
     else
         LoadFromRegistry(schedule, ups::kScheduleKey, ups::kScheduleValue, "schedule", false);
     return schedule.Entries();
@@ -98,14 +100,16 @@ void RequireFitsTheRegistry(ups::Serializable& record, std::string_view kind) {
     }
 }
 
-template <typename Record, typename Reader>
+// The log a file holds, read no further than the largest log the agent writes: a file of
+// another origin is refused, not taken into memory.
+template <typename Record, typename Parser>
 std::vector<Record> LoadLog(const std::optional<std::string>& file,
-                            const std::filesystem::path& own, Reader reader,
+                            const std::filesystem::path& own, Parser parse, const InputLimit& limit,
                             std::string_view kind) {
     if (file && *file == "-") {
         // The link form (count and records) on standard input.
         std::vector<Record> records;
-        const auto bytes = ReadInput("-");
+        const auto bytes = ReadInput("-", limit);
         ups::MemorySource source(bytes);
         ups::Archive ar = ups::Archive::Loading(source);
         try {
@@ -119,34 +123,37 @@ std::vector<Record> LoadLog(const std::optional<std::string>& file,
     }
     const std::filesystem::path path = file ? std::filesystem::path(*file) : own;
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        if (file) throw Failure(*file + ": no such file");
+    if (!file && !std::filesystem::exists(path, ec)) {
         Note("no " + std::string(kind) + " at " + path.string());
         return {};
     }
     bool consistent = true;
-    auto records = reader(path, &consistent);
-    if (!records) throw Failure(path.string() + ": cannot be read");
+    auto records = parse(ReadInput(path.string(), limit), &consistent);
     if (!consistent) {
         Note(path.string() +
              ": the record count disagrees with the file (an interrupted append); "
              "showing the " +
-             std::to_string(records->size()) + " whole records");
+             std::to_string(records.size()) + " whole records");
     }
-    return *records;
+    return records;
 }
 
 ups::CCloseInfo LoadCloseInfo(const std::optional<std::string>& file) {
     ups::CCloseInfo info;
     if (file && *file == "-") {
-        LoadStrict(info, ReadInput("-"), "closeinfo");
+        LoadStrict(info, ReadInput("-", kCloseInfoInput), "closeinfo");
         return info;
     }
     const std::filesystem::path path =
         file ? std::filesystem::path(*file) : ups::CCloseInfo::DefaultFile();
-    const auto ini = ups::IniFile::Load(path);
+    ups::platform::ReadError error = ups::platform::ReadError::Unreadable;
+    const auto ini = ups::IniFile::Load(path, &error);
     if (!ini) {
-        if (file) throw Failure(*file + ": no such file or not readable");
+        if (error == ups::platform::ReadError::TooLarge)
+            throw Failure(TooLargeMessage(path.string(), kCloseInfoInput));
+        if (error != ups::platform::ReadError::Missing)
+            throw Failure(path.string() + ": cannot be read");
+        if (file) throw Failure(*file + ": no such file");
         Note("no " + path.string() + "; no applications were closed");
         return info;
     }
@@ -164,7 +171,7 @@ int Show(Kind kind, const std::optional<std::string>& file, bool asJson) {
         case Kind::Config: {
             ups::CConfig c;
             if (file)
-                LoadStrict(c, ReadInput(*file), "config");
+                LoadStrict(c, ReadInput(*file, kRegistryRecordInput), "config");
             else
                 LoadFromRegistry(c, "config", false);
             emit(ConfigJson(c), ConfigText(c));
@@ -173,7 +180,7 @@ int Show(Kind kind, const std::optional<std::string>& file, bool asJson) {
         case Kind::MsgTab: {
             ups::CMsgTab m;
             if (file)
-                LoadStrict(m, ReadInput(*file), "msgtab");
+                LoadStrict(m, ReadInput(*file, kRegistryRecordInput), "msgtab");
             else
                 LoadFromRegistry(m, "msgtab", false);
             emit(MsgTabJson(m), MsgTabText(m));
@@ -186,15 +193,15 @@ int Show(Kind kind, const std::optional<std::string>& file, bool asJson) {
         }
         case Kind::EventLog: {
             const auto own = ups::platform::ProgramDirectory() / "Torvane.evt";
-            const auto records =
-                LoadLog<ups::CEventLogRecord>(file, own, ups::ReadEventFile, "event log");
+            const auto records = LoadLog<ups::CEventLogRecord>(file, own, ups::EventFileRecords,
+                                                               kEventLogInput, "event log");
             emit(EventLogJson(records), EventLogText(records));
             break;
         }
         case Kind::DataLog: {
             const auto own = ups::DataFileFor(ups::platform::ProgramPath());
-            const auto records =
-                LoadLog<ups::CDataLogRecord>(file, own, ups::ReadDataFile, "data log");
+            const auto records = LoadLog<ups::CDataLogRecord>(file, own, ups::DataFileRecords,
+                                                              kDataLogInput, "data log");
             emit(DataLogJson(records), DataLogText(records));
             break;
         }
@@ -209,7 +216,7 @@ int Show(Kind kind, const std::optional<std::string>& file, bool asJson) {
             if (!file)
                 throw Failure(std::string(KindName(kind)) +
                               " needs a FILE (or - for standard input)");
-            const auto bytes = ReadInput(*file);
+            const auto bytes = ReadInput(*file, kUpsRecordInput);
             if (kind == Kind::Status) {
                 ups::CUPSStatus r;
                 LoadStrict(r, bytes, "status");
@@ -251,7 +258,7 @@ int Defaults(Kind kind) {
 }
 
 nlohmann::ordered_json ReadJsonFile(const std::string& file) {
-    const auto bytes = ReadInput(file);
+    const auto bytes = ReadInput(file, kJsonInput);
     try {
         return nlohmann::ordered_json::parse(bytes.begin(), bytes.end());
     } catch (const nlohmann::ordered_json::parse_error& e) {

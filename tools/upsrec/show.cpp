@@ -271,10 +271,11 @@ std::string DataLogText(const std::vector<ups::CDataLogRecord>& records) {
 std::string CloseInfoText(const ups::CCloseInfo& info) {
     if (info.IsEmpty()) return "no applications were closed\n";
     std::string out;
+    // The names come from a file anyone may have written: escaped, like every other string.
     for (std::size_t i = 0; i < info.apps.size(); ++i) {
-        out += info.apps[i] + "\n";
+        out += Quoted(info.apps[i]) + "\n";
         if (i < info.files.size()) {
-            for (const auto& f : info.files[i]) out += "  " + f + "\n";
+            for (const auto& f : info.files[i]) out += "  " + Quoted(f) + "\n";
         }
     }
     return out;
