@@ -72,7 +72,9 @@ void CalcSchdlTimeAt(int64_t now, const WeekSchedule* s, int64_t* next_shutdown,
     // command; it is at least a minute. (!(x >= 1) also catches a NaN from a corrupt file.)
     double delay = turnoff_delay;
     if (!(delay >= 1.0)) delay = 1.0;
-    double minutes = std::clamp(d2 - delay, double{INT32_MIN}, double{INT32_MAX});
+    // A restart closer than the delay comes as soon as the UPS allows: one minute after it went
+    // off. Zero would restart it at once, and -1 would mean no restart at all.
+    double minutes = std::clamp(d2 - delay, 1.0, double{INT32_MAX});
     *restart_minutes = static_cast<int32_t>(minutes);
     *restart_day = day2;
 }

@@ -92,7 +92,8 @@ void PowerStateMachine::StepNormal(std::string& reply, const UpsConfig& config,
     } else if (config.schedule_on != 0 && next_shutdown != -1 &&
                next_shutdown - now < int64_t{config.acfail_delay} * 60) {
         // Too close to announce in whole minutes: give people one more minute.
-        if (next_shutdown - now <= 57) next_shutdown += 60;
+        extended_ = next_shutdown - now <= 57;
+        if (extended_) next_shutdown += 60;
         scheduled_ = true;
         deadline_ = next_shutdown;
         events_.OpenLog();
@@ -153,9 +154,11 @@ void PowerStateMachine::StepScheduled(std::string& reply, const UpsConfig& confi
     const int64_t now = now_();
     if (ChkACFail(reply) == kPresent) {
         scheduled_ = false;
+        extended_ = false;
         StartEvent(kAcFails, '1', kAcFailure);  // the scheduled deadline stands
     } else if (ChkBatteryLow(reply) == kPresent) {
         scheduled_ = false;
+        extended_ = false;
         MoveDeadline(now + int64_t{config.battlow_delay} * 60);
         StartEvent(kBatteryLowText, '3', kBatteryLow);
     } else if (config.schedule_on == 0 || next_shutdown == -1) {
@@ -165,14 +168,22 @@ void PowerStateMachine::StepScheduled(std::string& reply, const UpsConfig& confi
         // The pending time has come. Decided on the deadline alone: a poll that straddles the
         // scheduled minute already sees next week's time in next_shutdown.
         CountDownTo(config);
-    } else if (deadline_ > next_shutdown) {
-        deadline_ = next_shutdown;
-    } else if (deadline_ == next_shutdown) {
+    } else if (extended_ && (next_shutdown == deadline_ - 60 || now >= deadline_ - 60)) {
+        // The minute given to a shutdown announced too late stands: compared with the
+        // schedule's own time (or, once that has passed, next week's) it would be taken back at
+        // once, or the shutdown cancelled.
         CountDownTo(config);
-    } else if (next_shutdown - now > int64_t{config.acfail_delay} * 60) {
-        CancelSchedule();  // the schedule moved further away than the warning window
     } else {
-        deadline_ = next_shutdown;
+        extended_ = false;  // the schedule itself changed: its new time decides
+        if (deadline_ > next_shutdown) {
+            deadline_ = next_shutdown;
+        } else if (deadline_ == next_shutdown) {
+            CountDownTo(config);
+        } else if (next_shutdown - now > int64_t{config.acfail_delay} * 60) {
+            CancelSchedule();  // the schedule moved further away than the warning window
+        } else {
+            deadline_ = next_shutdown;
+        }
     }
 }
 
@@ -193,6 +204,7 @@ void PowerStateMachine::StartEvent(const char* text, char code, PowerState next)
 }
 
 void PowerStateMachine::ReturnToNormal() {
+    extended_ = false;
     deadline_ = kNoDeadline;
     last_minutes_ = -1;
     events_.CloseLog();

@@ -83,6 +83,7 @@ private:
     int64_t deadline_ = kNoDeadline;
     int last_minutes_ = -1;
     bool scheduled_ = false;
+    bool extended_ = false;  // a scheduled deadline one minute past the schedule's own time
     SampleRing ac_;
     SampleRing battery_;
 };

@@ -238,6 +238,9 @@ int Vornd::InitUPS() {
         Heartbeat(kHeartbeatAlive);
         if (!StillWaiting()) return -1;
         if (int fd = TryPort(config_.comport, false); fd >= 0) return fd;
+        // The configured port is silent: the console must not show its last reading for the
+        // minute the remaining attempts may take.
+        BlankStatusFiles();
         for (const char* fallback : {"/dev/ttyS1", "/dev/ttyS2"}) {
             Heartbeat(kHeartbeatAlive);
             if (!StillWaiting()) return -1;

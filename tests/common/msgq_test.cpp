@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
+#include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
+#include <chrono>
 #include <thread>
 
+#include "instance_lock.h"
 #include "msgq.h"
 #include "temp_root.h"
 
@@ -136,23 +140,145 @@ TEST_F(MsgQ, OrdinaryUserCanWatchButNeverStopTheDaemonOrCommandTheUps) {
     EXPECT_EQ(MsgNumber(q[2]), 0);
 }
 
-TEST_F(MsgQ, InstanceExistWantsAFreshHeartbeat) {
+TEST_F(MsgQ, AFreshHeartbeatIsWantedNotAStaleOne) {
+    int waits = 0;
+    auto no_daemon = [&] { ++waits; };
     // No heartbeat at all: the answer is immediate.
+    EXPECT_EQ(FreshHeartbeat(no_daemon), 0);
+    EXPECT_EQ(waits, 0);
+
+    // A heartbeat left by a daemon that died is not enough: nine seconds of looking.
+    int hb = CreateMsgQ(kHeartbeatQueueId);
+    SendMsg(hb, kMsgHeartbeat, "axy");
+    SendMsg(hb, kMsgHeartbeat, "axy");
+    EXPECT_EQ(FreshHeartbeat(no_daemon), 0);
+    EXPECT_EQ(waits, 9);
+
+    // A live daemon keeps beating: found in the third second.
+    SendMsg(hb, kMsgHeartbeat, "axy");
+    int second = 0;
+    EXPECT_EQ(FreshHeartbeat([&] {
+                  if (++second == 3) SendMsg(hb, kMsgHeartbeat, "axy");
+              }),
+              1);
+    EXPECT_EQ(second, 3);
+}
+
+TEST_F(MsgQ, IssuerCommandsDecodeWithTheirMinutes) {
+    for (char letter : {'a', 'b', 'd', 'e', 'f'}) {
+        EXPECT_EQ(DecodeIssuerCmd(std::string(1, letter)).letter, letter);
+    }
+    IssuerCommand timed = DecodeIssuerCmd("c07");
+    EXPECT_EQ(timed.letter, 'c');
+    EXPECT_EQ(timed.minutes, 7);
+    EXPECT_EQ(DecodeIssuerCmd("c99x").minutes, 99);
+    // A timed test without two digits would read as 0 minutes: until the battery is flat.
+    for (const char* bad : {"c", "c5", "cx5", "c-1", "g", "", "A"}) {
+        EXPECT_EQ(DecodeIssuerCmd(bad).letter, 0) << bad;
+    }
+}
+
+namespace {
+
+// Runs `body` in a child process as the unprivileged user nobody; its exit status.
+template <typename Body>
+int AsNobody(Body body) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST_F(MsgQ, AUserRacingToRecreateTheKeysNeverKeepsAQueue) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    key_t key = ftok(root_.dir().c_str(), kControlQueueId);
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    // The attacker creates the control queue's key with mode 0666 as fast as it can, so that
+    // it fills every gap between the daemon's removal of a queue and the creation of its own.
+    pid_t attacker = fork();
+    if (attacker == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+        close(go[1]);
+        fcntl(go[0], F_SETFL, O_NONBLOCK);
+        char c;
+        while (read(go[0], &c, 1) != 0) msgget(key, IPC_CREAT | 0666);
+        _exit(0);
+    }
+    close(go[0]);
+    while (msgget(key, 0) < 0) std::this_thread::yield();  // the attacker is at work
+    int claimed = 0;
+    for (int trial = 0; trial < 2000; ++trial) {
+        int q = ClaimMsgQ(kControlQueueId);
+        ASSERT_GE(q, 0) << "trial " << trial;
+        struct msqid_ds info {};
+        ASSERT_EQ(msgctl(q, IPC_STAT, &info), 0);
+        EXPECT_EQ(info.msg_perm.cuid, 0u);
+        EXPECT_EQ(info.msg_perm.mode & 0777, 0600u);
+        msgctl(q, IPC_RMID, nullptr);  // and again: the next claim has to race once more
+        ++claimed;
+    }
+    close(go[1]);
+    int status = 0;
+    waitpid(attacker, &status, 0);
+    EXPECT_EQ(claimed, 2000);
+}
+
+TEST_F(MsgQ, TheDaemonsLockDecidesForTheSuperUserAndCannotBeFaked) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    // No daemon ever ran here: the heartbeat decides, at once.
+    EXPECT_EQ(kelvora::LockHolder(), -1);
+    EXPECT_EQ(InstanceExist(), 0);
+
+    int ready[2], stop[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(stop), 0);
+    pid_t daemon = fork();
+    if (daemon == 0) {
+        kelvora::InstanceLock lock;
+        char c = lock.Acquire() == kelvora::LockResult::kHeld ? 'y' : 'n';
+        if (write(ready[1], &c, 1) != 1) _exit(1);
+        if (read(stop[0], &c, 1) < 0) _exit(1);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    EXPECT_EQ(kelvora::LockHolder(), daemon);
+    // A user drained every heartbeat: the daemon still counts as running, without a wait.
+    ClearMsgQ(CreateMsgQ(kHeartbeatQueueId));
+    EXPECT_EQ(InstanceExist(), 1);
+    // A second daemon in the same root gives way.
+    {
+        kelvora::InstanceLock second;
+        EXPECT_EQ(second.Acquire(), kelvora::LockResult::kTaken);
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(root_.Path("vornd.lock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // An ordinary user can neither read the lock nor hold one of their own on the file.
+    EXPECT_EQ(AsNobody([] { return kelvora::LockHolder() == -1 && InstanceExist() == 0 ? 0 : 1; }), 0);
+    EXPECT_EQ(AsNobody([&] { return open(root_.Path("vornd.lock").c_str(), O_RDONLY) < 0 ? 0 : 1; }), 0);
+
+    ASSERT_EQ(write(stop[1], "x", 1), 1);
+    waitpid(daemon, nullptr, 0);
+    // The lock ends with the process, however it ends; stale heartbeats do not bring it back.
+    SendMsg(CreateMsgQ(kHeartbeatQueueId), kMsgHeartbeat, "axy");
     auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(kelvora::LockHolder(), 0);
     EXPECT_EQ(InstanceExist(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 
-    // A heartbeat left by a daemon that died is not enough.
-    int hb = CreateMsgQ(kHeartbeatQueueId);
-    SendMsg(hb, kMsgHeartbeat, "axy");
-    EXPECT_EQ(InstanceExist(), 0);
-
-    // A live daemon keeps beating.
-    SendMsg(hb, kMsgHeartbeat, "axy");
-    std::thread daemon([hb] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-        SendMsg(hb, kMsgHeartbeat, "axy");
-    });
-    EXPECT_EQ(InstanceExist(), 1);
-    daemon.join();
+    // A lock file someone loosened is tightened again when the next daemon takes it.
+    chmod(root_.Path("vornd.lock").c_str(), 0666);
+    kelvora::InstanceLock next;
+    EXPECT_EQ(next.Acquire(), kelvora::LockResult::kHeld);
+    ASSERT_EQ(stat(root_.Path("vornd.lock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }

@@ -87,6 +87,21 @@ TEST_F(ScheduleTime, RestartMinutesLessTheTurnOffDelayOfAtLeastAMinute) {
     EXPECT_EQ(restart_, 537);  // 537.5 truncated toward zero
 }
 
+TEST_F(ScheduleTime, ARestartInsideTheTurnOffDelayIsStillARestart) {
+    // Restart two minutes after the shutdown, turn-off delay three: the UPS goes off a minute
+    // after it should be back. It must come back as soon as it can (one minute), neither at
+    // once (R0000) nor never (-1 reads as "no restart").
+    int64_t now = At(2026, 12, 7, 12, 0);
+    week_.day[kMonday].shutdown_hour = 22;
+    week_.day[kMonday].shutdown_minute = 0;
+    week_.day[kMonday].restart_hour = 22;
+    week_.day[kMonday].restart_minute = 2;
+    for (float delay : {3.0f, 2.5f, 10.0f}) {
+        CalcSchdlTimeAt(now, &week_, &next_, &restart_, &day_, &day_, delay);
+        EXPECT_EQ(restart_, 1) << delay;
+    }
+}
+
 TEST_F(ScheduleTime, RestartAtTheShutdownMinuteIsAWeekLater) {
     int64_t now = At(2026, 12, 6, 9, 0);  // Sunday
     week_.day[kSunday].shutdown_hour = 10;

@@ -1,6 +1,7 @@
 // The power-event state machine on a clock the test moves: minutes and weeks without waiting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -242,6 +243,36 @@ TEST_F(StateMachine, ScheduledTooCloseGetsAnotherMinuteAndEmptiedScheduleCancels
     Poll('0', '0', -1);
     EXPECT_EQ(machine_.state(), kNormal);
     RunFor(200, '0', '0', -1);
+    EXPECT_EQ(events_.calls.back(), "close log");
+}
+
+TEST_F(StateMachine, TheExtraMinuteOfALateAnnouncementIsKeptToTheEnd) {
+    config_.schedule_on = 1;
+    const int64_t at = now_ + 30;
+    Poll('0', '0', at);
+    ASSERT_EQ(machine_.deadline(), at + 60);
+    // Poll on as the daemon does: until the scheduled minute passes the schedule still names it,
+    // after that it names next week's.
+    while (events_.calls.empty() || events_.calls.back() != "shutdown scheduled") {
+        ASSERT_LT(now_, at + 120) << "no shutdown";
+        ASSERT_EQ(machine_.state(), kScheduledPending);
+        ASSERT_EQ(machine_.deadline(), at + 60) << "the extra minute was taken back";
+        Poll('0', '0', now_ < at ? at : at + 7 * 24 * 3600);
+    }
+    EXPECT_EQ(now_ - 1, at + 60);  // the step that shut down ran at the extended deadline
+    std::vector<std::string> calls = events_.Take();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "warn+log: System will be shut down in  2 Minutes! "),
+              calls.end());
+    EXPECT_EQ(std::find(calls.begin(), calls.end(), "warn+log: " + kStops), calls.end());
+}
+
+TEST_F(StateMachine, AScheduleMovedDuringTheExtraMinuteDecidesAgain) {
+    config_.schedule_on = 1;
+    const int64_t at = now_ + 30;
+    Poll('0', '0', at);
+    // Moved an hour later: further than the warning window, so the shutdown is off.
+    Poll('0', '0', at + 3600);
+    EXPECT_EQ(machine_.state(), kNormal);
     EXPECT_EQ(events_.calls.back(), "close log");
 }
 
