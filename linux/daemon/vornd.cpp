@@ -267,9 +267,10 @@ int Vornd::GetUPSStatus(std::string& reply) {
         PaceFrom(started);
         return -1;
     }
+    int r = -1;
     for (int attempt = 0; attempt < 3; ++attempt) {
         const auto started = SteadyClock::now();
-        int r = A_GetUPSStatus(ups_, reply);
+        r = A_GetUPSStatus(ups_, reply);
         status_file_.Write(reply);
         if (reply.empty()) BlankInfoFiles();
         if (DebugEcho()) {
@@ -281,7 +282,7 @@ int Vornd::GetUPSStatus(std::string& reply) {
         if (r == kLinkLost) break;  // no use asking a line that is gone twice more
     }
     PrintToConsole(kMsgNoResponse);
-    return -1;
+    return r == kLinkLost ? kLinkLost : -1;
 }
 
 bool Vornd::Initializers() {

@@ -132,6 +132,19 @@ def test_a_ups_that_falls_silent_during_the_countdown_does_not_stop_the_shutdown
     assert "S03\r" in site.ups.commands()  # sent all the same: the UPS may still be listening
 
 
+def test_a_deadline_that_passes_while_reconnecting_still_shuts_down(site):
+    daemon = site.start(acfail=2)
+    site.ups.ctl("utility", "fail")
+    wait_until(lambda: AC_FAILS in site.terms[0].text(), 10, "the failure warning")
+    # A configuration change sends the daemon back to its connect loop, where it finds the UPS
+    # silent and keeps trying: the countdown must end in the shutdown there too.
+    site.ups.ctl("reply", "silent")
+    site.root.send("control", 5, "010")
+    assert daemon.proc.wait(60) == 0
+    assert site.mark("shutdown") is not None
+    assert "S03\r" in site.ups.commands()  # the port is opened again to tell the UPS
+
+
 def test_battery_low_shortens_the_deadline_and_a_hung_preshut_command_is_given_up(site):
     site.root.write("preshut.bat", f"sleep 100000\necho preshut >> {site.marks}/order\n")
     daemon = site.start(acfail=30, battlow=1)
