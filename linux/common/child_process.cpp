@@ -13,7 +13,7 @@ namespace {
 // Signals are blocked around fork() so that no handler of ours runs in the child before it has
 // put the default handling back (the daemon ignores SIGPIPE and catches the stop signals).
 class BlockedSignals {
-public:
+  public:
     BlockedSignals() {
         sigset_t all;
         sigfillset(&all);
@@ -23,7 +23,7 @@ public:
     BlockedSignals(const BlockedSignals&) = delete;
     BlockedSignals& operator=(const BlockedSignals&) = delete;
 
-private:
+  private:
     sigset_t saved_;
 };
 

@@ -14,18 +14,18 @@
 inline constexpr std::size_t kConfigTextMax = 29;
 
 struct UpsConfig {
-    int16_t acfail_delay;    // minutes from an AC failure to system shutdown
-    int16_t battlow_delay;   // minutes from a battery-low report to system shutdown
-    float turnoff_delay;     // minutes between the UPS shut-down command and output off
-    float battery_rating;    // nominal battery volts, display only
-    char comport[30];        // serial device path of the UPS
-    char agent_ip[30];       // dotted IPv4 address of the SNMP agent
-    char community[30];      // SNMP community name
-    int16_t schedule_on;     // weekly scheduled shutdown: 0 off, 1 on
-    int16_t countdown_on;    // per-second countdown messages in the last 30 s
-    int32_t comm_mode;       // 0 serial port, 1 SNMP agent
-    int32_t turnoff_ups;     // 1: send the UPS shut-down command after system shutdown
-    int32_t reserved;        // written as 0, never read
+    int16_t acfail_delay;   // minutes from an AC failure to system shutdown
+    int16_t battlow_delay;  // minutes from a battery-low report to system shutdown
+    float turnoff_delay;    // minutes between the UPS shut-down command and output off
+    float battery_rating;   // nominal battery volts, display only
+    char comport[30];       // serial device path of the UPS
+    char agent_ip[30];      // dotted IPv4 address of the SNMP agent
+    char community[30];     // SNMP community name
+    int16_t schedule_on;    // weekly scheduled shutdown: 0 off, 1 on
+    int16_t countdown_on;   // per-second countdown messages in the last 30 s
+    int32_t comm_mode;      // 0 serial port, 1 SNMP agent
+    int32_t turnoff_ups;    // 1: send the UPS shut-down command after system shutdown
+    int32_t reserved;       // written as 0, never read
 };
 
 // -1 in an hour or minute means "not set".

@@ -16,7 +16,9 @@ void PutU16(uint8_t* at, uint16_t v) {
 void PutU32(uint8_t* at, uint32_t v) {
     for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
 }
-uint16_t GetU16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
+uint16_t GetU16(const uint8_t* at) {
+    return uint16_t(at[0] | at[1] << 8);
+}
 uint32_t GetU32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
@@ -47,7 +49,9 @@ void Decode(const uint8_t* at, T& v) {
     }
 }
 
-constexpr std::size_t kDayOffset(std::size_t day) { return kConfigImageSize + day * 16; }
+constexpr std::size_t kDayOffset(std::size_t day) {
+    return kConfigImageSize + day * 16;
+}
 
 }  // namespace
 
@@ -59,7 +63,8 @@ std::array<uint8_t, kIniFileSize> EncodeIni(const UpsConfig& c, const WeekSchedu
     for (std::size_t d = 0; d < s.day.size(); ++d) {
         uint8_t* at = out.data() + kDayOffset(d);
         const ScheduleDay& day = s.day[d];
-        for (int32_t v : {day.restart_hour, day.restart_minute, day.shutdown_hour, day.shutdown_minute}) {
+        for (int32_t v :
+             {day.restart_hour, day.restart_minute, day.shutdown_hour, day.shutdown_minute}) {
             PutU32(at, static_cast<uint32_t>(v));
             at += 4;
         }
@@ -69,7 +74,9 @@ std::array<uint8_t, kIniFileSize> EncodeIni(const UpsConfig& c, const WeekSchedu
 
 void DecodeIni(std::span<const uint8_t> bytes, UpsConfig& c, WeekSchedule& s) {
     // A short file leaves every field it does not hold whole as it was.
-    auto have = [&](std::size_t offset, std::size_t width) { return offset + width <= bytes.size(); };
+    auto have = [&](std::size_t offset, std::size_t width) {
+        return offset + width <= bytes.size();
+    };
     for (const config_fields::Field& f : config_fields::kFields) {
         std::visit(
             [&](auto member) {
@@ -84,7 +91,8 @@ void DecodeIni(std::span<const uint8_t> bytes, UpsConfig& c, WeekSchedule& s) {
     for (std::size_t d = 0; d < s.day.size(); ++d) {
         ScheduleDay& day = s.day[d];
         std::size_t at = kDayOffset(d);
-        for (int32_t* v : {&day.restart_hour, &day.restart_minute, &day.shutdown_hour, &day.shutdown_minute}) {
+        for (int32_t* v :
+             {&day.restart_hour, &day.restart_minute, &day.shutdown_hour, &day.shutdown_minute}) {
             if (have(at, 4)) Decode(bytes.data() + at, *v);
             at += 4;
         }

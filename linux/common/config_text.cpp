@@ -85,7 +85,8 @@ std::vector<std::string_view> SplitBlanks(std::string_view s) {
 void AppendLine(std::string& out, const char* format, auto value) {
     char line[160];
     int n = std::snprintf(line, sizeof line, format, value);
-    if (n > 0) out.append(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
+    if (n > 0)
+        out.append(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
 }
 
 }  // namespace

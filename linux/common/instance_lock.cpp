@@ -13,7 +13,9 @@
 namespace kelvora {
 namespace {
 
-std::string LockPath() { return RootPath("vornd.lock"); }
+std::string LockPath() {
+    return RootPath("vornd.lock");
+}
 
 struct flock WholeFile(short type) {
     struct flock lock {};
@@ -27,8 +29,8 @@ struct flock WholeFile(short type) {
 }  // namespace
 
 LockResult InstanceLock::Acquire() {
-    UniqueFd fd(::open(LockPath().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                       0600));
+    UniqueFd fd(
+        ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         return LockResult::kUnavailable;

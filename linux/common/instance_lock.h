@@ -18,10 +18,10 @@ enum class LockResult {
 };
 
 class InstanceLock {
-public:
+  public:
     LockResult Acquire();
 
-private:
+  private:
     UniqueFd fd_;  // never closed while we run: closing any descriptor of the file drops the lock
 };
 

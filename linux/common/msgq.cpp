@@ -21,9 +21,13 @@ struct MsgBuf {
 // Enough to outlast any race; a queue still not ours after that is claimed again later.
 constexpr int kClaimAttempts = 1000;
 
-int ModeFor(int id) { return (id == kControlQueueId || id == kCommandQueueId) ? 0600 : 0644; }
+int ModeFor(int id) {
+    return (id == kControlQueueId || id == kCommandQueueId) ? 0600 : 0644;
+}
 
-key_t KeyFor(int id) { return ftok(kelvora::RootDir().c_str(), id); }
+key_t KeyFor(int id) {
+    return ftok(kelvora::RootDir().c_str(), id);
+}
 
 int MsgGet(key_t key, int flags) {
     int q;
@@ -75,7 +79,9 @@ int ClearMsgQ(int q) {
     return errno == ENOMSG ? 1 : -1;
 }
 
-int DestroyMsgQ(int q) { return msgctl(q, IPC_RMID, nullptr) == 0 ? 1 : -1; }
+int DestroyMsgQ(int q) {
+    return msgctl(q, IPC_RMID, nullptr) == 0 ? 1 : -1;
+}
 
 int Create4MsgQ(int* status, int* heartbeat, int* control, int* redraw) {
     *status = ClaimMsgQ(kStatusQueueId);

@@ -26,8 +26,12 @@ std::string RootPath(std::string_view name) {
     return path;
 }
 
-std::string UtmpPath() { return FromEnv("KELVORA_UTMP", "/var/run/utmp"); }
+std::string UtmpPath() {
+    return FromEnv("KELVORA_UTMP", "/var/run/utmp");
+}
 
-std::string ConsolePath() { return FromEnv("KELVORA_CONSOLE", "/dev/console"); }
+std::string ConsolePath() {
+    return FromEnv("KELVORA_CONSOLE", "/dev/console");
+}
 
 }  // namespace kelvora

@@ -8,7 +8,9 @@ namespace {
 
 constexpr int64_t kWeekMinutes = 7 * 24 * 60;
 
-bool IsSet(int32_t hour) { return hour != -1; }
+bool IsSet(int32_t hour) {
+    return hour != -1;
+}
 
 }  // namespace
 

@@ -17,8 +17,9 @@ int TimeDif(int day, int hour, int minute, const int32_t hours[7], const int32_t
 // `next_shutdown` becomes the absolute time of the next scheduled shutdown on a whole minute, or
 // -1 (and `shutdown_day` -1) when no shutdown is set, in which case `restart_minutes` and
 // `restart_day` are left as they were. `restart_minutes` is the minutes from that shutdown to the
-// next restart less the turn-off delay (at least one minute subtracted, at least 1 left), or -1 (and `restart_day` -1) when
-// no restart is set. `shutdown_day` and `restart_day` may point to the same variable.
+// next restart less the turn-off delay (at least one minute subtracted, at least 1 left), or -1
+// (and `restart_day` -1) when no restart is set. `shutdown_day` and `restart_day` may point to the
+// same variable.
 void CalcSchdlTimeAt(int64_t now, const WeekSchedule* schedule, int64_t* next_shutdown,
                      int32_t* restart_minutes, int32_t* shutdown_day, int32_t* restart_day,
                      float turnoff_delay);

@@ -38,7 +38,8 @@ void SetDebugSwitch(std::string_view name, std::string_view word) {
     bool daemon = name == "vornd.dbg";
     std::printf("\n _________________________________");
     std::printf("\n|                                 |");
-    std::printf("\n%s", daemon ? "|  VORND Daemon Process Debugger  |" : "| Kelvora Status Screen Debugger  |");
+    std::printf("\n%s", daemon ? "|  VORND Daemon Process Debugger  |"
+                               : "| Kelvora Status Screen Debugger  |");
     std::printf("\n%s", word == "debug" ? "|               Debugger Started  |"
                                         : "|               Debugger Stopped  |");
     std::printf("\n|_________________________________|\n\n");

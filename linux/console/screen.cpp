@@ -72,7 +72,9 @@ int GetCH() {
     return key == 127 ? 8 : key;
 }
 
-bool InputGone() { return g_input_gone; }
+bool InputGone() {
+    return g_input_gone;
+}
 
 void PutText(int row, int col, std::string_view text, bool standout) {
     if (row < 0 || col < 0 || row >= LINES || col >= COLS) return;

@@ -40,7 +40,8 @@ void WriteTerminal(const std::string& path, std::string_view text) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return;
     kelvora::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd && isatty(fd.get())) kelvora::WriteAll(fd.get(), text);  // a full terminal loses the line
+    if (fd && isatty(fd.get()))
+        kelvora::WriteAll(fd.get(), text);  // a full terminal loses the line
 }
 
 }  // namespace

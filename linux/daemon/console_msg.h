@@ -21,10 +21,10 @@ inline constexpr std::string_view kMsgReconnected = "UPS Reconnected!!";
 // Decides which messages are shown: of each throttled kind, the first one after start (or after
 // a reconnect) is shown, then one in every fifteen.
 class ConsoleThrottle {
-public:
+  public:
     bool Admit(std::string_view text);
 
-private:
+  private:
     int shared_ = 14;
     int status_file_ = 14;
 };

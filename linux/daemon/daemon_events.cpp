@@ -34,14 +34,19 @@ void SwitchUpsOff(const UpsConfig& config, int handle, int32_t restart_minutes, 
         reopened.Reset(A_UPSOpenPort(config.comport));
         handle = reopened.get();
     }
-    if (handle >= 0) A_ShutdownUPS(handle, config.turnoff_delay, restart_minutes, scheduled ? 1 : 0);
+    if (handle >= 0)
+        A_ShutdownUPS(handle, config.turnoff_delay, restart_minutes, scheduled ? 1 : 0);
 }
 
 }  // namespace
 
-void DaemonEvents::OpenLog() { log_ = OpenLogFile(); }  // a log still open is closed first
+void DaemonEvents::OpenLog() {
+    log_ = OpenLogFile();
+}  // a log still open is closed first
 
-void DaemonEvents::CloseLog() { log_.reset(); }
+void DaemonEvents::CloseLog() {
+    log_.reset();
+}
 
 void DaemonEvents::Warn(std::string_view text, bool to_log) {
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -58,7 +63,9 @@ void DaemonEvents::Warn(std::string_view text, bool to_log) {
     if (context_.redraw_queue >= 0) SendMsg(context_.redraw_queue, kMsgControl, kCtrlTextRedraw);
 }
 
-void DaemonEvents::Report(std::string_view text) { PrintToConsole(text); }
+void DaemonEvents::Report(std::string_view text) {
+    PrintToConsole(text);
+}
 
 void DaemonEvents::Notify(char code) {
     LaunchScript("email", code, "Error! Email function fails!");

@@ -25,7 +25,7 @@ struct ShutdownContext {
 };
 
 class DaemonEvents : public PowerEvents {
-public:
+  public:
     void SetContext(ShutdownContext context) { context_ = std::move(context); }
     bool shut_down() const { return shut_down_; }
 
@@ -36,7 +36,7 @@ public:
     void Notify(char code) override;
     void ShutDownNow(bool scheduled) override;
 
-private:
+  private:
     void PreShut();
 
     LogFile log_;

@@ -8,7 +8,9 @@
 #include "file_util.h"
 #include "paths.h"
 
-bool CheckLogFile() { return OpenLogFile() != nullptr; }
+bool CheckLogFile() {
+    return OpenLogFile() != nullptr;
+}
 
 LogFile OpenLogFile() {
     return kelvora::OpenRegularStream(kelvora::RootPath("vornlog"), O_WRONLY | O_APPEND | O_CREAT,

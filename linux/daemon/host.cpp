@@ -11,4 +11,6 @@ void SetHostName() {
     if (uname(&names) == 0) g_host_name = names.nodename;
 }
 
-const std::string& HostName() { return g_host_name; }
+const std::string& HostName() {
+    return g_host_name;
+}

@@ -5,7 +5,7 @@
 #include <string_view>
 
 class PowerEvents {
-public:
+  public:
     virtual ~PowerEvents() = default;
     // Opens the event log for a new event (closing one still open).
     virtual void OpenLog() = 0;

@@ -31,7 +31,7 @@ void MakeUpsSettings(termios& t) {
 }
 
 class RealTiming : public SerialTiming {
-public:
+  public:
     Clock::time_point Now() override { return Clock::now(); }
     bool WaitReadable(int fd, std::chrono::milliseconds timeout) override {
         pollfd p{fd, POLLIN, 0};
@@ -41,18 +41,26 @@ public:
         } while (r < 0 && errno == EINTR);
         return r > 0;
     }
-    void Sleep(std::chrono::milliseconds how_long) override { std::this_thread::sleep_for(how_long); }
+    void Sleep(std::chrono::milliseconds how_long) override {
+        std::this_thread::sleep_for(how_long);
+    }
 };
 
 RealTiming g_real_timing;
 SerialTiming* g_timing = &g_real_timing;
 
-bool LinkGone(int err) { return err != EAGAIN && err != EWOULDBLOCK && err != EINTR; }
+bool LinkGone(int err) {
+    return err != EAGAIN && err != EWOULDBLOCK && err != EINTR;
+}
 
 }  // namespace
 
-SerialTiming& CurrentSerialTiming() { return *g_timing; }
-void UseSerialTiming(SerialTiming* timing) { g_timing = timing ? timing : &g_real_timing; }
+SerialTiming& CurrentSerialTiming() {
+    return *g_timing;
+}
+void UseSerialTiming(SerialTiming* timing) {
+    g_timing = timing ? timing : &g_real_timing;
+}
 
 int A_UPSOpenPort(const char* path) {
     kelvora::UniqueFd fd(::open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));

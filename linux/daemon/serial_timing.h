@@ -6,7 +6,7 @@
 #include <chrono>
 
 class SerialTiming {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     virtual ~SerialTiming() = default;
     virtual Clock::time_point Now() = 0;

@@ -31,18 +31,18 @@ inline constexpr int kUndecided = -10;
 
 // The last four samples of one status bit.
 class SampleRing {
-public:
+  public:
     // Records the character at `position` of the reply ("2" for anything but "0" or "1", which
     // is also written back into the reply; a reply too short reads as "2").
     int Check(std::string& reply, std::size_t position);
 
-private:
+  private:
     char samples_[4] = {'0', '0', '0', '0'};
     int next_ = 0;
 };
 
 class PowerStateMachine {
-public:
+  public:
     using Clock = std::function<int64_t()>;
     PowerStateMachine(Clock now, PowerEvents& events) : now_(std::move(now)), events_(events) {}
 
@@ -64,7 +64,7 @@ public:
     // 1 when the deadline has come; otherwise announces what is left and returns 0.
     int CountDown(int countdown_on);
 
-private:
+  private:
     void StepNormal(std::string& reply, const UpsConfig& config, int64_t next_shutdown);
     void StepAcFailure(std::string& reply, const UpsConfig& config);
     void StepBatteryLow(std::string& reply, const UpsConfig& config);

@@ -8,7 +8,8 @@
 #include "q1_protocol.h"
 
 bool StatusFile::EnsureOpen() {
-    if (!fd_) fd_ = kelvora::OpenRegular(kelvora::RootPath(q1::kStatus.file), O_RDWR | O_CREAT | O_TRUNC);
+    if (!fd_)
+        fd_ = kelvora::OpenRegular(kelvora::RootPath(q1::kStatus.file), O_RDWR | O_CREAT | O_TRUNC);
     return fd_.valid();
 }
 
@@ -17,7 +18,8 @@ void StatusFile::Write(std::string_view reply) {
     std::string_view text = reply.empty() ? kBlankLine : reply;
     std::size_t done = 0;
     while (done < text.size()) {
-        ssize_t n = ::pwrite(fd_.get(), text.data() + done, text.size() - done, static_cast<off_t>(done));
+        ssize_t n =
+            ::pwrite(fd_.get(), text.data() + done, text.size() - done, static_cast<off_t>(done));
         if (n <= 0) return;
         done += static_cast<std::size_t>(n);
     }

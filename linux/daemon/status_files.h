@@ -14,14 +14,14 @@ inline constexpr std::string_view kBlankLine = "                                
 // kelvora.q1, opened once and kept; each write goes to offset 0 without truncating, so a
 // 47-character reply after a blank leaves the blank's tail behind (the console drops it).
 class StatusFile {
-public:
+  public:
     // Truncates once, on the first open. False while it cannot be opened as a regular file
     // (a directory or FIFO in its place, a root that is not writable); each call tries again.
     bool EnsureOpen();
     void Write(std::string_view reply);  // an empty reply writes the blank line
     void Close() { fd_.Reset(); }
 
-private:
+  private:
     kelvora::UniqueFd fd_;
 };
 

@@ -73,16 +73,22 @@ int A_GetUPSRating(int fd, std::string& reply) {
     return r;
 }
 
-int A_UPSSelfTest(int fd) { return SendUPSCommand(fd, q1::kTenSecondTest); }
+int A_UPSSelfTest(int fd) {
+    return SendUPSCommand(fd, q1::kTenSecondTest);
+}
 
 int A_UPSTest(int fd, int minutes) {
     std::string cmd = TestCmd(minutes);
     return cmd.empty() ? -1 : SendUPSCommand(fd, cmd);
 }
 
-int A_CancelUPSTest(int fd) { return SendUPSCommand(fd, q1::kCancelTest); }
+int A_CancelUPSTest(int fd) {
+    return SendUPSCommand(fd, q1::kCancelTest);
+}
 
-int A_CancelShutdown(int fd) { return SendUPSCommand(fd, q1::kCancelShutdown); }
+int A_CancelShutdown(int fd) {
+    return SendUPSCommand(fd, q1::kCancelShutdown);
+}
 
 int A_ShutdownUPS(int fd, float delay, int restart, int with_restart) {
     return SendUPSCommand(fd, ShDnCmd(delay, restart, with_restart));

@@ -38,7 +38,8 @@ void IgnoreSignal(int) {}
 
 void WriteBusyFlag() {
     std::string path = kelvora::RootPath("busy");
-    if (!kelvora::WriteSmallFile(path, "PortIdle")) std::printf("Can not open Busy Flag %s\n", path.c_str());
+    if (!kelvora::WriteSmallFile(path, "PortIdle"))
+        std::printf("Can not open Busy Flag %s\n", path.c_str());
 }
 
 void InstallSignals() {
@@ -55,7 +56,8 @@ void InstallSignals() {
 }
 
 bool IsBlank(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
 }
 
 }  // namespace
@@ -126,13 +128,16 @@ void Vornd::ReclaimQueues() {
 }
 
 void Vornd::RemoveQueues() {
-    for (int q : {queues_.status, queues_.heartbeat, queues_.control, queues_.redraw, queues_.command}) {
+    for (int q :
+         {queues_.status, queues_.heartbeat, queues_.control, queues_.redraw, queues_.command}) {
         if (q >= 0) DestroyMsgQ(q);
     }
     queues_ = {};
 }
 
-void Vornd::Heartbeat(std::string_view text) { SendToMsgQ(queues_.heartbeat, kMsgHeartbeat, text); }
+void Vornd::Heartbeat(std::string_view text) {
+    SendToMsgQ(queues_.heartbeat, kMsgHeartbeat, text);
+}
 
 void Vornd::ProcStop() {
     RemoveQueues();
@@ -339,12 +344,13 @@ Vornd::LoopEnd Vornd::PollLoop() {
         if (!debug_switch_ && --debug_retry_in_ <= 0) {
             // Looking for a file that is not there costs a path walk; once in ten polls is
             // soon enough for a debugging aid.
-            debug_switch_ = kelvora::OpenRegularStream(kelvora::RootPath("vornd.dbg"), O_RDONLY, "r");
+            debug_switch_ =
+                kelvora::OpenRegularStream(kelvora::RootPath("vornd.dbg"), O_RDONLY, "r");
             debug_retry_in_ = 10;
         }
         if (config_unsaved_ && RetryConfigWrite()) return LoopEnd::kReconnect;
-        CalcSchdlTime(&schedule_, &next_shutdown_, &restart_minutes_, &schedule_day_, &schedule_day_,
-                      config_.turnoff_delay);
+        CalcSchdlTime(&schedule_, &next_shutdown_, &restart_minutes_, &schedule_day_,
+                      &schedule_day_, config_.turnoff_delay);
         Heartbeat(kHeartbeatAlive);
         Heartbeat(kHeartbeatAlive);
         int ctrl = ReadCtrlMsg(queues_.control);
@@ -381,7 +387,8 @@ Vornd::LoopEnd Vornd::PollLoop() {
 }
 
 ShutdownContext Vornd::ShutdownContextNow() {
-    return {&config_, restart_minutes_, shutdown_cmd_, ups_, queues_.redraw, [this] { ProcStop(); }};
+    return {&config_, restart_minutes_, shutdown_cmd_,
+            ups_,     queues_.redraw,   [this] { ProcStop(); }};
 }
 
 void Vornd::DoIssCmnds() {

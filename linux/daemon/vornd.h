@@ -17,11 +17,11 @@
 #include "status_files.h"
 
 class Vornd {
-public:
+  public:
     // Runs the daemon; returns the process's exit status.
     int Run(int argc, char** argv);
 
-private:
+  private:
     enum class LoopEnd { kReconnect, kStop };
 
     bool TakeInstanceLock();

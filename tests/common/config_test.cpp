@@ -8,8 +8,12 @@
 
 namespace {
 
-std::string Zeros(std::size_t n) { return std::string(n, '\0'); }
-std::string Field30(const std::string& text) { return text + Zeros(30 - text.size()); }
+std::string Zeros(std::size_t n) {
+    return std::string(n, '\0');
+}
+std::string Field30(const std::string& text) {
+    return text + Zeros(30 - text.size());
+}
 
 UpsConfig Defaults() {
     UpsConfig c;
@@ -99,13 +103,16 @@ TEST(ConfigImage, ShortOrCorruptFileKeepsWhatItCannotFill) {
     EXPECT_STREQ(c.agent_ip, "127.0.0.1");
 }
 
-TEST(ConfigText, DefaultFileReadsLineByLine) { EXPECT_EQ(FormatCfgText(Defaults()), kDefaultCfg); }
+TEST(ConfigText, DefaultFileReadsLineByLine) {
+    EXPECT_EQ(FormatCfgText(Defaults()), kDefaultCfg);
+}
 
 TEST(ConfigText, ReaderQuirksOfTheTurnOffDelayAndBatteryRating) {
     struct Case {
         const char* turnoff;
         float want;
-    } cases[] = {{"0.2", 0.2f}, {"0.5", 0.5f}, {"2.5", 2.0f}, {"10.0", 10.0f}, {"1", 1.0f}, {"0", 0.0f}};
+    } cases[] = {{"0.2", 0.2f},   {"0.5", 0.5f}, {"2.5", 2.0f},
+                 {"10.0", 10.0f}, {"1", 1.0f},   {"0", 0.0f}};
     for (const Case& k : cases) {
         UpsConfig c = Defaults();
         ApplyCfgText(std::string("[5] [1] [") + k.turnoff + "] [13.8]", c);

@@ -16,15 +16,16 @@ TEST(FileUtil, OnlyRegularFilesAreReadOrWrittenAndNothingBlocks) {
     ASSERT_EQ(mkdir(root.Path("dir").c_str(), 0755), 0);
     std::string out = "untouched";
     // A plain open() of a FIFO without a writer would wait for ever.
-    for (const std::string& path : {root.Path("fifo"), root.Path("dir"), std::string("/dev/null"),
-                                    root.Path("absent")}) {
+    for (const std::string& path :
+         {root.Path("fifo"), root.Path("dir"), std::string("/dev/null"), root.Path("absent")}) {
         EXPECT_FALSE(kelvora::ReadFilePrefix(path, 100, out)) << path;
         EXPECT_EQ(out, "") << path;
         EXPECT_FALSE(kelvora::OpenRegular(path, O_RDONLY)) << path;
     }
     // Nor is any of them written through: a FIFO's reader would get our bytes, a device could
     // have effects of its own.
-    for (const std::string& path : {root.Path("fifo"), root.Path("dir"), std::string("/dev/null")}) {
+    for (const std::string& path :
+         {root.Path("fifo"), root.Path("dir"), std::string("/dev/null")}) {
         EXPECT_FALSE(kelvora::WriteSmallFile(path, "PortIdle")) << path;
     }
     EXPECT_TRUE(std::filesystem::is_fifo(root.Path("fifo")));

@@ -1,14 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "instance_lock.h"
@@ -18,7 +18,7 @@
 namespace {
 
 class MsgQ : public ::testing::Test {
-protected:
+  protected:
     TempRoot root_;
 };
 
@@ -263,8 +263,10 @@ TEST_F(MsgQ, TheDaemonsLockDecidesForTheSuperUserAndCannotBeFaked) {
     ASSERT_EQ(stat(root_.Path("vornd.lock").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // An ordinary user can neither read the lock nor hold one of their own on the file.
-    EXPECT_EQ(AsNobody([] { return kelvora::LockHolder() == -1 && InstanceExist() == 0 ? 0 : 1; }), 0);
-    EXPECT_EQ(AsNobody([&] { return open(root_.Path("vornd.lock").c_str(), O_RDONLY) < 0 ? 0 : 1; }), 0);
+    EXPECT_EQ(AsNobody([] { return kelvora::LockHolder() == -1 && InstanceExist() == 0 ? 0 : 1; }),
+              0);
+    EXPECT_EQ(
+        AsNobody([&] { return open(root_.Path("vornd.lock").c_str(), O_RDONLY) < 0 ? 0 : 1; }), 0);
 
     ASSERT_EQ(write(stop[1], "x", 1), 1);
     waitpid(daemon, nullptr, 0);

@@ -10,7 +10,7 @@ namespace {
 
 // The arithmetic works in local time; pin it to UTC so that the moments below are exact.
 class ScheduleTime : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();

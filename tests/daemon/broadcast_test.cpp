@@ -22,7 +22,7 @@ std::string Record(const std::string& line, const std::string& user) {
 }
 
 class Terminal {
-public:
+  public:
     Terminal() {
         EXPECT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
         fcntl(master_, F_SETFL, O_NONBLOCK);
@@ -36,11 +36,12 @@ public:
     std::string Seen() {
         char buf[512];
         ssize_t n;
-        while ((n = read(master_, buf, sizeof buf)) > 0) seen_.append(buf, static_cast<std::size_t>(n));
+        while ((n = read(master_, buf, sizeof buf)) > 0)
+            seen_.append(buf, static_cast<std::size_t>(n));
         return seen_;
     }
 
-private:
+  private:
     int master_ = -1, slave_ = -1;
     std::string line_, seen_;
 };

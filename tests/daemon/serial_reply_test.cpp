@@ -1,9 +1,9 @@
 // Replies read over a real pseudo-terminal, the way the daemon reads a serial UPS.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <functional>
@@ -25,7 +25,7 @@ const std::string kModel = "#Stavlen         SIM-1000   1.0       \r";
 // The reader's clock, run by the test: waiting for input that is not there and the pause after
 // a command pass at once, and during the pause the UPS answers what it heard.
 class FakeTiming : public SerialTiming {
-public:
+  public:
     Clock::time_point Now() override { return now_; }
     bool WaitReadable(int fd, std::chrono::milliseconds timeout) override {
         pollfd p{fd, POLLIN, 0};
@@ -42,12 +42,12 @@ public:
     }
     std::function<void()> on_pause;
 
-private:
+  private:
     Clock::time_point now_{};
 };
 
 class SerialReply : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(kStatus.size(), 47u);
         ASSERT_EQ(openpty(&ups_, &port_, nullptr, nullptr, nullptr), 0);
@@ -74,14 +74,16 @@ protected:
         return std::exchange(heard_, "");
     }
     // The UPS answers `command` with `reply` whenever it hears it.
-    void Replies(const std::string& command, const std::string& reply) { replies_[command] = reply; }
+    void Replies(const std::string& command, const std::string& reply) {
+        replies_[command] = reply;
+    }
 
     int ups_ = -1;   // the UPS's end
     int port_ = -1;  // the daemon's end
     std::string reply_ = "stale";
     FakeTiming timing_;
 
-private:
+  private:
     void Listen() {
         char buf[128];
         ssize_t n;
@@ -115,7 +117,10 @@ TEST_F(SerialReply, WholeLinesAreTakenWithTheirCarriageReturn) {
     EXPECT_EQ(reply_, kModel);
 
     // Zero bytes are line noise and are not kept.
-    UpsSays(std::string("(1\0\0" "2\r", 6));
+    UpsSays(
+        std::string("(1\0\0"
+                    "2\r",
+                    6));
     EXPECT_EQ(fdread(port_, reply_), 1);
     EXPECT_EQ(reply_, "(12\r");
 }

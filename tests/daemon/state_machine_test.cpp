@@ -12,7 +12,7 @@ namespace {
 
 // Writes down what the machine does, in order.
 class Recorder : public PowerEvents {
-public:
+  public:
     void OpenLog() override { calls.push_back("open log"); }
     void CloseLog() override { calls.push_back("close log"); }
     void Warn(std::string_view text, bool to_log) override {
@@ -36,7 +36,7 @@ std::string Reply(char ac, char battery) {
 }
 
 class StateMachine : public ::testing::Test {
-protected:
+  protected:
     StateMachine() {
         WeekSchedule week;
         InitConfig(&config_, &week);
@@ -88,10 +88,10 @@ TEST_F(StateMachine, FourAgreeingSamplesStartAndEndAnEvent) {
     Poll('0', '0');
     EXPECT_EQ(machine_.state(), kNormal);
     EXPECT_EQ(machine_.deadline(), kNoDeadline);
-    EXPECT_EQ(events_.Take(), (std::vector<std::string>{"warn+log: System will be shut down in  5 Minutes! ",
-                                                        "warn+log: AC Power recovered!",
-                                                        "warn+log: " + kStops, "close log",
-                                                        "report: AC Power recovered!", "notify 2"}));
+    EXPECT_EQ(events_.Take(),
+              (std::vector<std::string>{"warn+log: System will be shut down in  5 Minutes! ",
+                                        "warn+log: AC Power recovered!", "warn+log: " + kStops,
+                                        "close log", "report: AC Power recovered!", "notify 2"}));
 }
 
 TEST_F(StateMachine, AnythingButZeroOrOneIsUndecidedAndMarkedInTheReply) {
@@ -114,12 +114,12 @@ TEST_F(StateMachine, CountdownAnnouncesEachMinuteOnceThenSecondsThenShutsDown) {
         if (c.find("Minute") != std::string::npos) minutes.push_back(c);
         if (c.find("Second") != std::string::npos) seconds.push_back(c);
     }
-    EXPECT_EQ(minutes, (std::vector<std::string>{
-                           "warn+log: System will be shut down in  5 Minutes! ",
-                           "warn+log: System will be shut down in  4 Minutes! ",
-                           "warn+log: System will be shut down in  3 Minutes! ",
-                           "warn+log: System will be shut down in  2 Minutes! ",
-                           "warn+log: System will be shut down in  1 Minute!  "}));
+    EXPECT_EQ(minutes,
+              (std::vector<std::string>{"warn+log: System will be shut down in  5 Minutes! ",
+                                        "warn+log: System will be shut down in  4 Minutes! ",
+                                        "warn+log: System will be shut down in  3 Minutes! ",
+                                        "warn+log: System will be shut down in  2 Minutes! ",
+                                        "warn+log: System will be shut down in  1 Minute!  "}));
     ASSERT_EQ(seconds.size(), 30u);  // one per poll in the last 30 seconds, never logged
     EXPECT_EQ(seconds.front(), "warn: System will be shut down in 30 Seconds!!");
     EXPECT_EQ(seconds.back(), "warn: System will be shut down in  1 Second!! ");
@@ -142,8 +142,9 @@ TEST_F(StateMachine, WithoutPerSecondCountdownTheLastWordIsOneMinute) {
     for (const std::string& c : events_.calls) {
         if (c.rfind("warn", 0) == 0) warnings.push_back(c);
     }
-    EXPECT_EQ(warnings, (std::vector<std::string>{"warn+log: System will be shut down in  2 Minutes! ",
-                                                  "warn+log: System will be shut down in  1 Minute!  "}));
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{"warn+log: System will be shut down in  2 Minutes! ",
+                                        "warn+log: System will be shut down in  1 Minute!  "}));
     EXPECT_EQ(events_.calls.back(), "shutdown");
 }
 
@@ -197,9 +198,10 @@ TEST_F(StateMachine, BothFailedWaitsForTheUtilityThenCountsDownOnBattery) {
     Poll('0', '0');
     EXPECT_EQ(machine_.state(), kNormal);
     std::vector<std::string> calls = events_.Take();
-    EXPECT_EQ(std::vector<std::string>(calls.end() - 5, calls.end()),
-              (std::vector<std::string>{"warn+log: UPS Battery recovered!", "warn+log: " + kStops,
-                                        "close log", "report: UPS Battery recovered!", "notify 4"}));
+    EXPECT_EQ(
+        std::vector<std::string>(calls.end() - 5, calls.end()),
+        (std::vector<std::string>{"warn+log: UPS Battery recovered!", "warn+log: " + kStops,
+                                  "close log", "report: UPS Battery recovered!", "notify 4"}));
 }
 
 TEST_F(StateMachine, ScheduledWindowOpensLateEnoughAndIsCancelledWhenSwitchedOff) {
@@ -261,8 +263,9 @@ TEST_F(StateMachine, TheExtraMinuteOfALateAnnouncementIsKeptToTheEnd) {
     }
     EXPECT_EQ(now_ - 1, at + 60);  // the step that shut down ran at the extended deadline
     std::vector<std::string> calls = events_.Take();
-    EXPECT_NE(std::find(calls.begin(), calls.end(), "warn+log: System will be shut down in  2 Minutes! "),
-              calls.end());
+    EXPECT_NE(
+        std::find(calls.begin(), calls.end(), "warn+log: System will be shut down in  2 Minutes! "),
+        calls.end());
     EXPECT_EQ(std::find(calls.begin(), calls.end(), "warn+log: " + kStops), calls.end());
 }
 
