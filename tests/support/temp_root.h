@@ -13,9 +13,10 @@
 #include <string>
 
 class TempRoot {
-public:
+  public:
     TempRoot() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "kelvora-test-XXXXXX").string();
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "kelvora-test-XXXXXX").string();
         dir_ = mkdtemp(tmpl.data());
         chmod(dir_.c_str(), 0755);  // ftok() of an unprivileged user must be able to stat it
         setenv("KELVORA_ROOT", dir_.c_str(), 1);
@@ -46,6 +47,6 @@ public:
         std::ofstream(Path(name), std::ios::binary | std::ios::trunc) << data;
     }
 
-private:
+  private:
     std::string dir_;
 };
