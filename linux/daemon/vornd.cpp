@@ -218,6 +218,7 @@ int Vornd::TryPort(const char* path, bool is_fallback) {
 }
 
 bool Vornd::StillWaiting() {
+    if (events_.shut_down()) return false;  // its queues are gone for good
     // Queues an unprivileged user made us lose are claimed again, so that the daemon stays
     // stoppable and its commands keep arriving.
     if (queues_.status < 0 || queues_.heartbeat < 0 || queues_.control < 0 || queues_.redraw < 0 ||

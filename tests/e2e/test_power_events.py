@@ -143,6 +143,7 @@ def test_a_deadline_that_passes_while_reconnecting_still_shuts_down(site):
     assert daemon.proc.wait(60) == 0
     assert site.mark("shutdown") is not None
     assert "S03\r" in site.ups.commands()  # the port is opened again to tell the UPS
+    assert all(site.root.queue_info(q) is None for q in ("status", "heartbeat", "control", "redraw", "command"))
 
 
 def test_battery_low_shortens_the_deadline_and_a_hung_preshut_command_is_given_up(site):
