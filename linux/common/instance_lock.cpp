@@ -53,8 +53,10 @@ LockResult InstanceLock::Acquire() {
 
 pid_t LockHolder() {
     UniqueFd fd(::open(LockPath().c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return -1;
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        errno = EPERM;
         return -1;
     }
     struct flock lock = WholeFile(F_WRLCK);

@@ -26,7 +26,8 @@ class InstanceLock {
 };
 
 // The pid of the process that holds the lock, 0 when none does, -1 when the lock file cannot be
-// opened by the caller (it does not exist, or the caller is not its owner). Never call it in the
+// opened by the caller (errno ENOENT when it does not exist, EPERM when the caller is not its
+// owner). Never call it in the
 // daemon itself: closing its descriptor would drop the daemon's own lock.
 pid_t LockHolder();
 

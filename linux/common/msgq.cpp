@@ -192,6 +192,9 @@ int ReadCtrlMsg(int q) {
 
 int InstanceExist() {
     if (pid_t holder = kelvora::LockHolder(); holder >= 0) return holder > 0 ? 1 : 0;
+    // No lock file in a root we may write to: a daemon would have made one, so none runs (and a
+    // heartbeat queue filled by another user must not say otherwise).
+    if (errno == ENOENT && access(kelvora::RootDir().c_str(), W_OK) == 0) return 0;
     return FreshHeartbeat([] { sleep(1); });
 }
 

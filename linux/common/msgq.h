@@ -91,8 +91,9 @@ struct IssuerCommand {
 IssuerCommand DecodeIssuerCmd(std::string_view text);
 
 // Whether a daemon runs in this root. Whoever can open the daemon's lock file (the super-user)
-// asks the lock, which no other user can take, fake or drain; anyone else watches for a fresh
-// heartbeat within nine seconds (a stale one is not enough).
+// asks the lock, which no other user can take, fake or drain; with no lock file in a root the
+// caller may write to, none runs. Anyone else watches for a fresh heartbeat within nine seconds
+// (a stale one is not enough).
 int InstanceExist();
 // The heartbeat test alone, pausing with `wait_a_second` between its nine looks.
 int FreshHeartbeat(const std::function<void()>& wait_a_second);

@@ -232,9 +232,15 @@ TEST_F(MsgQ, AUserRacingToRecreateTheKeysNeverKeepsAQueue) {
 
 TEST_F(MsgQ, TheDaemonsLockDecidesForTheSuperUserAndCannotBeFaked) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-    // No daemon ever ran here: the heartbeat decides, at once.
+    // No daemon ever ran here, and a user keeps the heartbeat queue full: no lock file in a
+    // root the super-user can write means no daemon, at once.
     EXPECT_EQ(kelvora::LockHolder(), -1);
+    int faked = CreateMsgQ(kHeartbeatQueueId);
+    for (int i = 0; i < 5; ++i) SendMsg(faked, kMsgHeartbeat, "axy");
+    auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(InstanceExist(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+    ClearMsgQ(faked);
 
     int ready[2], stop[2];
     ASSERT_EQ(pipe(ready), 0);

@@ -228,17 +228,21 @@ def test_queues_recreated_by_a_user_in_a_loop_never_stay_theirs(root, ups, start
         wait_until(lambda: owner(root, "control") == NOBODY, 5, "the attacker's queues")
 
 
-def test_a_faked_heartbeat_does_not_keep_the_daemon_from_starting(installed, ups, attacker):
+@pytest.mark.parametrize("ran_before", [False, True], ids=["fresh root", "after a first start"])
+def test_a_faked_heartbeat_does_not_keep_the_daemon_from_starting(installed, ups, attacker,
+                                                                   ran_before):
     root = installed
-    # A root where the daemon ran before, as on any machine after its first start. (Before
-    # the first start there is no lock file yet, and the heartbeat queue still decides.)
-    start_with_kelvora(root, ups)
-    stop_with_kelvora(root)
+    # A fresh installation has no lock file yet; after a first start it has one that no daemon
+    # holds. Neither may leave the decision to a queue any user can fill.
+    if ran_before:
+        start_with_kelvora(root, ups)
+        stop_with_kelvora(root)
+    assert root.path("vornd.lock").exists() == ran_before
 
     attacker("fake", "heartbeat")
     _, waiting, uid = root.queue_info("heartbeat")
     assert uid == NOBODY and waiting > 0
-    pid = start_with_kelvora(root, ups, polls=2)
+    pid = start_with_kelvora(root, ups, polls=2 if ran_before else 1)
     # The daemon replaced the user's queue with its own.
     assert owned_by_the_daemon(root) == {}
     root.send("control", 5, "100")
