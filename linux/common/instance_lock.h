@@ -20,12 +20,16 @@ enum class LockResult {
 class InstanceLock {
   public:
     LockResult Acquire();
+    // Called on every cycle: makes sure the file at the path is still the one locked, and
+    // locks a new one when someone removed it (a lock file that looks stale is easily deleted).
+    LockResult Keep();
 
   private:
     UniqueFd fd_;  // never closed while we run: closing any descriptor of the file drops the lock
 };
 
-// The pid of the process that holds the lock, 0 when none does, -1 when the lock file cannot be
+// The pid of the process that holds the lock (1 when it runs in another pid namespace), 0 when
+// none does or only another user's process holds it, -1 when the lock file cannot be
 // opened by the caller (errno ENOENT when it does not exist, EPERM when the caller is not its
 // owner). Never call it in the
 // daemon itself: closing its descriptor would drop the daemon's own lock.

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "child_process.h"
 #include "console_msg.h"
@@ -100,7 +101,7 @@ void Vornd::StartUp() {
     // A crash in the middle of a configuration write leaves its temporary file behind.
     kelvora::RemoveStaleTemporaries(kelvora::RootPath("vorn.ini"));
     kelvora::RemoveStaleTemporaries(kelvora::RootPath("kelvora.cfg"));
-    CreateQueues();
+    CreateQueuesAtStart();
     Heartbeat(kHeartbeatStart);
     Heartbeat(kHeartbeatStart);
     InitConfig(&config_, &schedule_);
@@ -115,6 +116,18 @@ void Vornd::CreateQueues() {
     Create4MsgQ(&queues_.status, &queues_.heartbeat, &queues_.control, &queues_.redraw);
     queues_.command = ClaimMsgQ(kCommandQueueId);
     if (queues_.command >= 0) ClearMsgQ(queues_.command);
+}
+
+void Vornd::CreateQueuesAtStart() {
+    // Emptied, all but the control queue: we hold the lock already, so a `kelvora stop` given
+    // while we start up is meant for us, and only root can have written to a queue of ours.
+    int control = ClaimMsgQ(kControlQueueId);
+    std::vector<std::string> waiting;
+    for (std::string text; control >= 0 && ReceiveMsg(control, kMsgControl, text) == 1;) {
+        waiting.push_back(text);
+    }
+    CreateQueues();
+    for (const std::string& text : waiting) SendMsg(queues_.control, kMsgControl, text);
 }
 
 void Vornd::ReclaimQueues() {
@@ -146,7 +159,10 @@ void Vornd::ProcStop() {
 }
 
 void Vornd::ClosePort() {
-    if (config_.comm_mode == 0 && ups_ >= 0) ::close(ups_);
+    // Decided by what was opened, not by the mode in force: a configuration read meanwhile may
+    // have switched it.
+    if (port_open_ && ups_ >= 0) ::close(ups_);
+    port_open_ = false;
     ups_ = -1;
 }
 
@@ -217,14 +233,23 @@ int Vornd::TryPort(const char* path, bool is_fallback) {
     return fd;
 }
 
-bool Vornd::StillWaiting() {
-    if (events_.shut_down()) return false;  // its queues are gone for good
-    // Queues an unprivileged user made us lose are claimed again, so that the daemon stays
-    // stoppable and its commands keep arriving.
-    if (queues_.status < 0 || queues_.heartbeat < 0 || queues_.control < 0 || queues_.redraw < 0 ||
-        queues_.command < 0) {
+void Vornd::KeepQueuesAndLock() {
+    // Queues we lost (to a user who won a race, or removed by hand) are claimed again, so that
+    // the daemon stays stoppable and its commands keep arriving. A removed queue leaves an id
+    // that only errors tell from an empty queue.
+    auto lost = [](int q) { return q < 0 || MsgNumber(q) < 0; };
+    if (lost(queues_.control) || lost(queues_.command) || queues_.status < 0 ||
+        queues_.heartbeat < 0 || queues_.redraw < 0) {
         ReclaimQueues();
     }
+    if (lock_.Keep() == kelvora::LockResult::kTaken) {
+        PrintToConsole("Another daemon holds the lock of this root!");
+    }
+}
+
+bool Vornd::StillWaiting() {
+    if (events_.shut_down()) return false;  // its queues are gone for good
+    KeepQueuesAndLock();
     // Wherever the daemon waits for the UPS, a deadline it set still acts: a link that died in
     // the middle of a countdown ends in the shutdown all the same.
     events_.SetContext(ShutdownContextNow());
@@ -310,8 +335,9 @@ bool Vornd::Initializers() {
         if (!cmd_ok) cmd_ok = GetShutdownCmd() == 1;
         if (int handle = InitUPS(); handle != -1) {
             // A port opened in an earlier round is replaced, not leaked.
-            if (ups_ >= 0 && ups_ != handle && config_.comm_mode == 0) ::close(ups_);
+            if (ups_ != handle) ClosePort();
             ups_ = handle;
+            port_open_ = config_.comm_mode == 0;
         }
         if (!StillWaiting()) return false;
         Heartbeat(kHeartbeatAlive);
@@ -354,6 +380,7 @@ Vornd::LoopEnd Vornd::PollLoop() {
                       &schedule_day_, config_.turnoff_delay);
         Heartbeat(kHeartbeatAlive);
         Heartbeat(kHeartbeatAlive);
+        KeepQueuesAndLock();
         int ctrl = ReadCtrlMsg(queues_.control);
         if (ctrl == kCtrlReload) return LoopEnd::kReconnect;
         if (ctrl == kCtrlStop) {

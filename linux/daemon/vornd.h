@@ -40,6 +40,8 @@ class Vornd {
     bool DebugEcho();
     void Heartbeat(std::string_view text);
     void CreateQueues();
+    void CreateQueuesAtStart();
+    void KeepQueuesAndLock();
     void ReclaimQueues();
     void RemoveQueues();
     void ClosePort();
@@ -52,6 +54,7 @@ class Vornd {
     WeekSchedule schedule_{};
     bool config_unsaved_ = false;  // the files could not be written; monitoring goes on
     int ups_ = -1;
+    bool port_open_ = false;  // ups_ is a serial descriptor of ours
     StatusBlock block_;
     std::string shutdown_cmd_;
     DaemonQueues queues_;

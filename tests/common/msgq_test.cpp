@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/stat.h>
@@ -283,10 +284,45 @@ TEST_F(MsgQ, TheDaemonsLockDecidesForTheSuperUserAndCannotBeFaked) {
     EXPECT_EQ(InstanceExist(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 
-    // A lock file someone loosened is tightened again when the next daemon takes it.
-    chmod(root_.Path("vornd.lock").c_str(), 0666);
+    // A lock file someone loosened: an ordinary user opens it and holds a read lock. That is no
+    // daemon, and it cannot keep the next one from starting.
+    chmod(root_.Path("vornd.lock").c_str(), 0644);
+    int held[2];
+    ASSERT_EQ(pipe(held), 0);
+    pid_t squatter = fork();
+    if (squatter == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+        int fd = open(root_.Path("vornd.lock").c_str(), O_RDONLY);
+        struct flock rd {};
+        rd.l_type = F_RDLCK;
+        if (fd < 0 || fcntl(fd, F_SETLK, &rd) != 0) _exit(1);
+        if (write(held[1], "x", 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    ASSERT_EQ(read(held[0], &c, 1), 1);
+    EXPECT_EQ(kelvora::LockHolder(), 0);
+    EXPECT_EQ(InstanceExist(), 0);
     kelvora::InstanceLock next;
     EXPECT_EQ(next.Acquire(), kelvora::LockResult::kHeld);
     ASSERT_EQ(stat(root_.Path("vornd.lock").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    kill(squatter, SIGKILL);
+    waitpid(squatter, nullptr, 0);
+
+    // The administrator deletes the lock file as stale: the daemon locks a new one on its next
+    // cycle, so start and stop go on seeing it.
+    ASSERT_EQ(unlink(root_.Path("vornd.lock").c_str()), 0);
+    // Asked from another process: closing the descriptor here would drop our own lock.
+    auto holder_seen_by_another_process = [] {
+        pid_t child = fork();
+        if (child == 0) _exit(kelvora::LockHolder() > 0 ? 0 : 1);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    EXPECT_FALSE(holder_seen_by_another_process());
+    EXPECT_EQ(next.Keep(), kelvora::LockResult::kHeld);
+    EXPECT_TRUE(holder_seen_by_another_process());
+    EXPECT_EQ(next.Keep(), kelvora::LockResult::kHeld);  // nothing to do the second time
 }

@@ -14,7 +14,7 @@ import time
 
 import pytest
 
-from kelvora_env import DAEMON_ARG, QUEUE_IDS, binary, wait_until
+from kelvora_env import DAEMON_ARG, QUEUE_IDS, _libc, binary, wait_until
 
 pytestmark = pytest.mark.skipif(os.geteuid() != 0, reason="needs root to act as another user")
 
@@ -247,3 +247,44 @@ def test_a_faked_heartbeat_does_not_keep_the_daemon_from_starting(installed, ups
     assert owned_by_the_daemon(root) == {}
     root.send("control", 5, "100")
     wait_until(lambda: pid not in daemons(root), 30, "the daemon to end")
+
+
+# --- what the administrator may do to a running daemon, by haste or by hand --------------------
+
+
+def test_a_stop_given_while_the_daemon_starts_up_is_obeyed(installed, ups):
+    root = installed
+    # The daemon holds its lock before its queues stand: a stop in between is meant for it.
+    for pause in (0, 0.002, 0.004, 0.008, 0.012, 0.02):
+        assert kelvora(root, "start")[0] == 0
+        time.sleep(pause)
+        rc, out = kelvora(root, "stop")
+        if out == "<Kelvora> is not running!\n":  # too early even for the lock: ask again
+            wait_until(lambda: daemons(root), 10, "the daemon process")
+            time.sleep(0.5)
+            rc, out = kelvora(root, "stop")
+        assert (rc, out) == (0, "")
+        wait_until(lambda: not daemons(root), 60, f"the daemon to stop ({pause} s after start)")
+
+
+def test_a_deleted_lock_file_is_put_back_by_the_running_daemon(installed, ups):
+    root = installed
+    pid = start_with_kelvora(root, ups)
+    os.unlink(root.path("vornd.lock"))  # thought stale by an administrator
+    wait_until(lambda: root.path("vornd.lock").exists(), 15, "the lock file again")
+    assert kelvora(root, "start") == (0, "<Kelvora> is currently running!\n")
+    assert holds(lambda: daemons(root) == [pid], 1), f"daemons: {daemons(root)}"
+    stop_with_kelvora(root)
+
+
+def test_a_removed_control_queue_is_put_back_and_the_daemon_stays_stoppable(installed, ups):
+    root = installed
+    start_with_kelvora(root, ups)
+    for name in ("control", "command"):
+        old = root.queue(name)
+        assert _libc.msgctl(old, 0, None) == 0  # IPC_RMID, as ipcrm does
+        wait_until(lambda: root.queue_info(name) is not None and root.queue(name) != old, 15,
+                   f"the {name} queue again")
+    root.send("command", 9, "a")
+    ups.wait_for_command("T\r", timeout=20)
+    stop_with_kelvora(root)
