@@ -380,7 +380,12 @@ Vornd::LoopEnd Vornd::PollLoop() {
                       &schedule_day_, config_.turnoff_delay);
         Heartbeat(kHeartbeatAlive);
         Heartbeat(kHeartbeatAlive);
-        KeepQueuesAndLock();
+        if (--keep_check_in_ <= 0) {
+            // Queues and a lock file removed by hand are rare: looking every ten polls finds
+            // them within seconds and keeps the cost of a poll down.
+            KeepQueuesAndLock();
+            keep_check_in_ = 10;
+        }
         int ctrl = ReadCtrlMsg(queues_.control);
         if (ctrl == kCtrlReload) return LoopEnd::kReconnect;
         if (ctrl == kCtrlStop) {

@@ -65,6 +65,7 @@ class Vornd {
     StatusFile status_file_;
     kelvora::FilePtr debug_switch_;
     int debug_retry_in_ = 0;  // polls until the next look for a missing debug switch
+    int keep_check_in_ = 0;   // polls until the next look at the queues and the lock file
     DaemonEvents events_;
     PowerStateMachine machine_{[] { return static_cast<int64_t>(std::time(nullptr)); }, events_};
 };

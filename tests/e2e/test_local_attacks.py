@@ -271,7 +271,7 @@ def test_a_deleted_lock_file_is_put_back_by_the_running_daemon(installed, ups):
     root = installed
     pid = start_with_kelvora(root, ups)
     os.unlink(root.path("vornd.lock"))  # thought stale by an administrator
-    wait_until(lambda: root.path("vornd.lock").exists(), 15, "the lock file again")
+    wait_until(lambda: root.path("vornd.lock").exists(), 30, "the lock file again")
     assert kelvora(root, "start") == (0, "<Kelvora> is currently running!\n")
     assert holds(lambda: daemons(root) == [pid], 1), f"daemons: {daemons(root)}"
     stop_with_kelvora(root)
@@ -283,7 +283,7 @@ def test_a_removed_control_queue_is_put_back_and_the_daemon_stays_stoppable(inst
     for name in ("control", "command"):
         old = root.queue(name)
         assert _libc.msgctl(old, 0, None) == 0  # IPC_RMID, as ipcrm does
-        wait_until(lambda: root.queue_info(name) is not None and root.queue(name) != old, 15,
+        wait_until(lambda: root.queue_info(name) is not None and root.queue(name) != old, 30,
                    f"the {name} queue again")
     root.send("command", 9, "a")
     ups.wait_for_command("T\r", timeout=20)
