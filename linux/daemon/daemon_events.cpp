@@ -13,6 +13,7 @@
 #include "msgq.h"
 #include "paths.h"
 #include "serial_port.h"
+#include "snmp_ups.h"
 #include "unique_fd.h"
 #include "ups_commands.h"
 
@@ -100,6 +101,9 @@ void DaemonEvents::ShutDownNow(bool scheduled) {
     const UpsConfig& config = *context_.config;
     if (config.turnoff_ups == 1 && config.comm_mode == 0) {
         SwitchUpsOff(config, context_.ups_handle, context_.restart_minutes, scheduled);
+    } else if (config.turnoff_ups == 1 && config.comm_mode == 1) {
+        // A session is opened anew if the agent was lost: it may be listening again.
+        UPS_shutdown(config.turnoff_delay, context_.restart_minutes, scheduled ? 1 : 0);
     }
     sleep(2);
     if (context_.stop_daemon) context_.stop_daemon();

@@ -20,6 +20,8 @@
 #include "q1_protocol.h"
 #include "schedule_time.h"
 #include "serial_port.h"
+#include "snmp_access.h"
+#include "snmp_ups.h"
 #include "ups_commands.h"
 
 namespace {
@@ -158,11 +160,16 @@ void Vornd::ProcStop() {
     PrintToConsole("Daemon Process Stops!");
 }
 
-void Vornd::ClosePort() {
+void Vornd::CloseSerial() {
     // Decided by what was opened, not by the mode in force: a configuration read meanwhile may
     // have switched it.
     if (port_open_ && ups_ >= 0) ::close(ups_);
     port_open_ = false;
+}
+
+void Vornd::ClosePort() {
+    CloseSerial();
+    UPS_close();
     ups_ = -1;
 }
 
@@ -172,14 +179,21 @@ void Vornd::BlankStatusFiles() {
     BlankInfoFiles();
 }
 
+void Vornd::HandOverAgent() {
+    if (config_.comm_mode == 1) upsconf_load(config_.agent_ip, config_.community);
+}
+
 int Vornd::DoRdWrtConfig() {
     if (ReadConfig(&config_, &schedule_) == 1) {
         config_unsaved_ = false;
+        HandOverAgent();
         return 1;
     }
     // One of the files is missing and both are written anew. An administrator's hand-written
     // kelvora.cfg must not be overwritten by defaults just because vorn.ini is not there yet.
     ApplyCfgFile(&config_);
+    // Whatever could be read is what the daemon monitors with, agent included.
+    HandOverAgent();
     if (WriteConfig(&config_, &schedule_) != 1) {
         // A full disk must not suspend monitoring: the daemon goes on with what it could read
         // (or the defaults) and tries the write again on every cycle.
@@ -259,8 +273,10 @@ bool Vornd::StillWaiting() {
 
 int Vornd::InitUPS() {
     if (config_.comm_mode != 0) {
-        // No SNMP session can be made in this build; say so and keep retrying like any other
-        // connection failure.
+        // A silent agent keeps UPS_init waiting for the library's time-out: a deadline that
+        // passed meanwhile is not held up by it.
+        if (!StillWaiting()) return -1;
+        if (UPS_init() == 1) return 1;
         Heartbeat(kHeartbeatAlive);
         PrintToConsole(kMsgSnmpNoSession);
         return -1;
@@ -292,12 +308,7 @@ bool Vornd::DebugEcho() {
 }
 
 int Vornd::GetUPSStatus(std::string& reply) {
-    if (config_.comm_mode != 0) {
-        const auto started = SteadyClock::now();
-        PrintToConsole(kMsgSnmpNoData);
-        PaceFrom(started);
-        return -1;
-    }
+    if (config_.comm_mode != 0) return GetSnmpStatus(reply);
     int r = -1;
     for (int attempt = 0; attempt < 3; ++attempt) {
         const auto started = SteadyClock::now();
@@ -314,6 +325,24 @@ int Vornd::GetUPSStatus(std::string& reply) {
     }
     PrintToConsole(kMsgNoResponse);
     return r == kLinkLost ? kLinkLost : -1;
+}
+
+int Vornd::GetSnmpStatus(std::string& reply) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0) {
+            // Each silent attempt costs the library's time-out of several seconds: the
+            // console must go on seeing a live daemon, and a deadline must act in between.
+            Heartbeat(kHeartbeatAlive);
+            if (!StillWaiting()) return -1;
+        }
+        const auto started = SteadyClock::now();
+        int r = S_GetStatus(reply);
+        PaceFrom(started);  // an agent that answers at once is still asked once a second
+        if (r == 1) return 1;
+    }
+    reply.clear();
+    PrintToConsole(kMsgSnmpNoData);
+    return -1;
 }
 
 bool Vornd::Initializers() {
@@ -334,10 +363,13 @@ bool Vornd::Initializers() {
         if (ctrl == kCtrlReload || config_unsaved_) DoRdWrtConfig();
         if (!cmd_ok) cmd_ok = GetShutdownCmd() == 1;
         if (int handle = InitUPS(); handle != -1) {
-            // A port opened in an earlier round is replaced, not leaked.
-            if (ups_ != handle) ClosePort();
+            // A port opened in an earlier round is replaced, not leaked (a new SNMP session
+            // has replaced the old one already).
+            if (ups_ != handle) CloseSerial();
             ups_ = handle;
             port_open_ = config_.comm_mode == 0;
+        } else if (config_.comm_mode != 0) {
+            ClosePort();  // no session stands behind an earlier handle now
         }
         if (!StillWaiting()) return false;
         Heartbeat(kHeartbeatAlive);

@@ -31,11 +31,13 @@ class Vornd {
     int TryPort(const char* path, bool is_fallback);
     bool StillWaiting();
     int GetUPSStatus(std::string& reply);
+    int GetSnmpStatus(std::string& reply);
     void QueryModelAndRating();
     LoopEnd PollLoop();
     bool RetryConfigWrite();
     void DoIssCmnds();
     int DoRdWrtConfig();
+    void HandOverAgent();
     int GetShutdownCmd();
     bool DebugEcho();
     void Heartbeat(std::string_view text);
@@ -44,6 +46,7 @@ class Vornd {
     void KeepQueuesAndLock();
     void ReclaimQueues();
     void RemoveQueues();
+    void CloseSerial();
     void ClosePort();
     void ProcStop();
     void BlankStatusFiles();
@@ -54,7 +57,7 @@ class Vornd {
     WeekSchedule schedule_{};
     bool config_unsaved_ = false;  // the files could not be written; monitoring goes on
     int ups_ = -1;
-    bool port_open_ = false;  // ups_ is a serial descriptor of ours
+    bool port_open_ = false;  // ups_ is a serial descriptor of ours (in SNMP mode it is 1)
     StatusBlock block_;
     std::string shutdown_cmd_;
     DaemonQueues queues_;
