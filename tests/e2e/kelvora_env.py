@@ -2,6 +2,7 @@
 running in it. Standard library only (the queues are reached through libc with ctypes)."""
 
 import ctypes
+import glob
 import os
 import pathlib
 import pty
@@ -203,3 +204,34 @@ class Terminal:
     def close(self):
         os.close(self.master)
         os.close(self.slave)
+
+
+def find_faketime():
+    """libfaketime wherever this machine's architecture keeps it."""
+    for pattern in ("/usr/lib/*/faketime/libfaketime.so.1", "/usr/lib/faketime/libfaketime.so.1"):
+        found = sorted(glob.glob(pattern))
+        if found:
+            return found[0]
+    return None
+
+
+def write_vorn_ini(root, comport, days):
+    """vorn.ini with the schedule on: `days` maps a C weekday (0 Sunday) to
+    (restart hour, restart minute, shutdown hour, shutdown minute)."""
+    head = struct.pack("<hhff30s30s30shhxxiii", 5, 1, 3.0, 0.0, comport.encode(), b"127.0.0.1",
+                       b"gazers", 1, 1, 0, 1, 0)
+    week = b"".join(struct.pack("<iiii", *days.get(d, (-1, -1, -1, -1))) for d in range(7))
+    root.path("vorn.ini").write_bytes(head + week)
+
+
+def shutdown_soon(restart_after):
+    """A schedule that shuts down at a whole minute two to three minutes from now and restarts
+    `restart_after` minutes after that moment."""
+    at = (int(time.time()) + 120) // 60 * 60 + 60
+    days = {}
+    for when, slot in ((at, (2, 3)), (at + restart_after * 60, (0, 1))):
+        t = time.localtime(when)
+        entry = list(days.get((t.tm_wday + 1) % 7, (-1, -1, -1, -1)))
+        entry[slot[0]], entry[slot[1]] = t.tm_hour, t.tm_min
+        days[(t.tm_wday + 1) % 7] = tuple(entry)
+    return days

@@ -3,28 +3,18 @@ pseudo-terminals listed in its own login records, running e-mail, pager, pre-shu
 shutdown commands that only leave marks. The daemon's clock runs ten times faster (libfaketime),
 so a minute of countdown takes six seconds; the daemon's logic is the real one."""
 
-import glob
 import os
 import pathlib
 import shutil
-import struct
 import tempfile
 import time
 
 import pytest
 
-from kelvora_env import Terminal, utmp_record, wait_until
+from kelvora_env import (Terminal, find_faketime, shutdown_soon, utmp_record, wait_until,
+                         write_vorn_ini)
 
-def _find_faketime():
-    """libfaketime wherever this machine's architecture keeps it."""
-    for pattern in ("/usr/lib/*/faketime/libfaketime.so.1", "/usr/lib/faketime/libfaketime.so.1"):
-        found = sorted(glob.glob(pattern))
-        if found:
-            return found[0]
-    return None
-
-
-FAKETIME = _find_faketime()
+FAKETIME = find_faketime()
 SPEED = 10
 HOST = os.uname().nodename
 AC_FAILS = "AC Power Fails! UPS provides power!"
@@ -176,25 +166,9 @@ def _state(pid):
         return None
 
 
-def write_vorn_ini(root, comport, days):
-    """vorn.ini with the schedule on: `days` maps a C weekday (0 Sunday) to
-    (restart hour, restart minute, shutdown hour, shutdown minute)."""
-    head = struct.pack("<hhff30s30s30shhxxiii", 5, 1, 3.0, 0.0, comport.encode(), b"127.0.0.1",
-                       b"gazers", 1, 1, 0, 1, 0)
-    week = b"".join(struct.pack("<iiii", *days.get(d, (-1, -1, -1, -1))) for d in range(7))
-    root.path("vorn.ini").write_bytes(head + week)
-
-
 def test_scheduled_shutdown_sends_the_restart_time(site):
     # Shut down at a whole minute two to three (daemon) minutes from now, restart 540 minutes later.
-    at = (int(time.time()) + 120) // 60 * 60 + 60
-    days = {}
-    for when, slot in ((at, (2, 3)), (at + 540 * 60, (0, 1))):
-        t = time.localtime(when)
-        entry = list(days.get((t.tm_wday + 1) % 7, (-1, -1, -1, -1)))
-        entry[slot[0]], entry[slot[1]] = t.tm_hour, t.tm_min
-        days[(t.tm_wday + 1) % 7] = tuple(entry)
-    write_vorn_ini(site.root, site.ups.link, days)
+    write_vorn_ini(site.root, site.ups.link, shutdown_soon(restart_after=540))
     daemon = site.start(acfail=5, schedule=1)
     wait_until(lambda: "Scheduled time to shutdown!" in site.terms[0].text(), 10, "the announcement")
     assert daemon.proc.wait(60) == 0
