@@ -3,10 +3,13 @@
 #include <curses.h>
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "msgq.h"
 #include "paths.h"
 #include "screen.h"
+#include "snmp_access.h"
 #include "status_screen.h"
 #include "status_source.h"
 
@@ -29,6 +32,14 @@ void DrawPass(LocalDisplay& d, int key, int daemon_present) {
         d.queues = OpenConsoleQueues();
     }
     DrawScreen(d.data, d.shutdown_flag, VorndPresent() == 1, d.draw);
+}
+
+std::string AgentIp(const UpsConfig& c) {
+    return std::string(c.agent_ip, strnlen(c.agent_ip, sizeof c.agent_ip));
+}
+
+std::string Community(const UpsConfig& c) {
+    return std::string(c.community, strnlen(c.community, sizeof c.community));
 }
 
 }  // namespace
@@ -65,18 +76,31 @@ void ReConfig(LocalDisplay& d) {
     d.config = config;
     d.schedule = schedule;
     GetFromConfig(d.data, d.config, d.schedule, d.shutdown_flag);
+    if (d.config.comm_mode == 1) {
+        // A changed agent, or one that never answered: open the link afresh. Switching from
+        // the serial mode lands here too, since that closed the link.
+        SnmpView& v = d.snmp;
+        if (!v.link_up || v.agent_ip != AgentIp(d.config) || v.community != Community(d.config)) {
+            SnmpReconnect(v, d.config);
+        }
+    }
     if (d.config.comm_mode == d.mode_in_force) return;
     if (d.config.comm_mode == 1) {
         d.snmp.page = 1;
         d.snmp.full_redraw = true;
     } else {
         PutBlanks(layout::st_model.row, layout::st_model.col, 38);
+        // The serial mode reads no agent; a later switch back opens a new link.
+        if (d.snmp.link_up) UPS_close();
+        d.snmp.link_up = false;
     }
     d.mode_in_force = d.config.comm_mode;
     BlankScreen();
 }
 
 void vornii_status_local(int daemon_present) {
+    // Nothing the access layer or the library says may land on the curses screen.
+    UPS_report_to(nullptr);
     SystemText();
     LocalDisplay d;
     InitConfig(&d.config, &d.schedule);
@@ -88,6 +112,7 @@ void vornii_status_local(int daemon_present) {
     }
     GetFromConfig(d.data, d.config, d.schedule, d.shutdown_flag);
     d.mode_in_force = d.config.comm_mode;
+    if (d.mode_in_force == 1) SnmpReconnect(d.snmp, d.config);
 
     d.queues = OpenConsoleQueues();
     InitScreen();
@@ -116,5 +141,6 @@ void vornii_status_local(int daemon_present) {
             d.snmp.page2_request = true;
         }
     }
+    if (d.snmp.link_up) UPS_close();
     EndScreen();
 }

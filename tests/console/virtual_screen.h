@@ -57,7 +57,7 @@ class Canvas {
   public:
     Canvas() { rows_.fill(std::string(80, ' ')); }
     // Tabs advance to the next multiple of eight with blanks, as curses writes them.
-    void Put(int row, int col, std::string_view text) {
+    Canvas& Put(int row, int col, std::string_view text) {
         std::string& r = rows_.at(static_cast<std::size_t>(row));
         for (char c : text) {
             if (c == '\t') {
@@ -67,6 +67,7 @@ class Canvas {
                 r.at(static_cast<std::size_t>(col++)) = c;
             }
         }
+        return *this;
     }
     void Box(int height, int width, int top, int left) {
         std::string edge = "+" + std::string(static_cast<std::size_t>(width - 2), '-') + "+";
