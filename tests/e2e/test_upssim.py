@@ -269,6 +269,77 @@ class TestTimers:
         wait_until(lambda: sim.ctl("output") == "on")
 
 
+class TestAgentRequests:
+    """The requests an SNMP agent in front of the UPS passes on: commands a real unit takes
+    from its network card, in UPS seconds like the serial ones."""
+
+    @pytest.fixture
+    def sim(self, tmp_path):
+        with Upssim(tmp_path, time_scale=20, state_file=True,
+                    args=["--control-log", str(tmp_path / "control.log")]) as ups:
+            yield ups
+
+    def test_shutdown_with_and_without_a_restart_time(self, sim, port):
+        sim.ctl("shutdown", "12")  # 0.6 s scaled
+        assert 9 <= pending_seconds(sim, "shutdown") <= 12
+        assert status_bits(sim)[6] == "1"
+        elapsed = wait_until(lambda: sim.ctl("output") == "off")
+        assert 0.4 < elapsed < 2.0
+        assert sim.ctl("pending") == "restart utility"
+
+        sim.ctl("shutdown", "0", "20")  # off at once, back 1 s scaled later
+        assert sim.ctl("output") == "off"
+        assert 15 <= pending_seconds(sim, "restart") <= 20
+        elapsed = wait_until(lambda: sim.ctl("output") == "on")
+        assert 0.7 < elapsed < 2.0
+
+        sim.ctl("shutdown", "0.5")  # fractions of a second are fine
+        wait_until(lambda: sim.ctl("output") == "off", 1.0)
+        # The same UPS on the serial line: C brings it back.
+        port.send(b"C\r")
+        wait_until(lambda: sim.ctl("output") == "on")
+
+    def test_selftest_for_seconds_or_until_the_battery_is_low(self, sim):
+        sim.ctl("selftest", "10")  # 0.5 s scaled
+        assert status_bits(sim)[5] == "1"
+        elapsed = wait_until(lambda: status_bits(sim)[5] == "0")
+        assert 0.3 < elapsed < 2.0
+
+        sim.ctl("selftest", "low")
+        time.sleep(0.8)
+        assert status_bits(sim)[5] == "1"
+        sim.ctl("battery", "low")
+        assert status_bits(sim)[5] == "0"
+        sim.ctl("selftest", "low")
+        assert status_bits(sim)[5] == "0", "a low battery ends such a test before it begins"
+
+    def test_bad_arguments_are_refused_and_change_nothing(self, sim):
+        for request in ["shutdown", "shutdown -1", "shutdown abc", "shutdown 1 2 3",
+                        "shutdown 1e10", "shutdown nan", "shutdown 5 -5", "selftest",
+                        "selftest 0", "selftest high", "selftest 5 6", "selftest -3"]:
+            assert sim.request(request).startswith("error usage: "), request
+        assert sim.ctl("pending") == "none" and status_bits(sim) == "00001001"
+
+    def test_the_control_record_holds_what_the_socket_changed(self, sim, port, tmp_path):
+        sim.ctl("utility", "fail")
+        sim.ctl("status")
+        sim.ctl("output")
+        sim.ctl("pending")
+        sim.request("shutdown soon")
+        sim.ctl("selftest", "10")
+        sim.ctl("set", "load", "40")
+        sim.ctl("shutdown", "60", "120")
+        port.send(b"CT\r")
+        sim.wait_for_command("CT\r")
+        lines = (tmp_path / "control.log").read_text().splitlines()
+        for line in lines:
+            assert re.fullmatch(r"\d{10,}\.\d{3}\t.*", line)
+        assert [line.split("\t", 1)[1] for line in lines] == [
+            "utility fail", "selftest 10", "set load 40", "shutdown 60 120"]
+        # ...and the serial record only what came over the line.
+        assert sim.commands() == ["CT\r"]
+
+
 class TestSerialInput:
     def test_every_line_is_logged_escaped_and_appended(self, tmp_path):
         log = tmp_path / "upssim.log"

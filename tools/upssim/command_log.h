@@ -1,5 +1,6 @@
 // The record of every command line the UPS received, one line each, for tests to read back:
 //   <seconds since the epoch, three decimals>\t<the line, escaped>\n
+// The serial line and the control socket each have a record of their own.
 #pragma once
 
 #include <string>

@@ -106,9 +106,27 @@ bool parse_number(std::string_view text, T& value) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
+// Requests that only look: recording them would bury the commands under a test's polling.
+bool is_query(std::string_view request) {
+    const std::string_view verb = next_word(request);
+    return verb == "status" || verb == "output" || verb == "pending";
+}
+
+// A span of UPS seconds: whole or fractional, never negative, and short of the thirty years
+// beyond which UpsState stops counting anyway.
+bool parse_seconds(std::string_view text, double& seconds) {
+    return parse_number(text, seconds) && std::isfinite(seconds) && seconds >= 0 && seconds <= 1e9;
+}
+
 }  // namespace
 
 std::string ControlRequests::answer(std::string_view request, TimePoint now) {
+    std::string reply = handle(request, now);
+    if (reply.starts_with("ok") && !is_query(request)) record_.append(request);
+    return reply;
+}
+
+std::string ControlRequests::handle(std::string_view request, TimePoint now) {
     for (char c : request) {
         if ((c < 0x20 || c > 0x7e) && c != '\t') return "error request is not text";
     }
@@ -138,6 +156,8 @@ std::string ControlRequests::answer(std::string_view request, TimePoint now) {
         replies_.set_mode(*mode);
         return "ok";
     }
+    if (verb == "shutdown") return shutdown(rest, now);
+    if (verb == "selftest") return selftest(rest, now);
     if (!rest.empty()) return "error unexpected words after " + std::string(verb);
     if (verb == "status") return "ok " + escape_bytes(status_reply(ups_));
     if (verb == "output") return ups_.output_on() ? "ok on" : "ok off";
@@ -147,6 +167,32 @@ std::string ControlRequests::answer(std::string_view request, TimePoint now) {
         return "ok";
     }
     return "error unknown request";
+}
+
+std::string ControlRequests::shutdown(std::string_view words, TimePoint now) {
+    const std::string_view delay_text = next_word(words);
+    const std::string_view restart_text = next_word(words);
+    double delay = 0;
+    double restart = 0;
+    if (!words.empty() || !parse_seconds(delay_text, delay) ||
+        (!restart_text.empty() && !parse_seconds(restart_text, restart)))
+        return "error usage: shutdown DELAY [RESTART] (UPS seconds, 0 to 1e9)";
+    ups_.schedule_shutdown(delay, restart, now);
+    return "ok";
+}
+
+std::string ControlRequests::selftest(std::string_view words, TimePoint now) {
+    const std::string_view what = next_word(words);
+    double seconds = 0;
+    if (words.empty() && what == "low") {
+        ups_.start_test_until_battery_low();
+        return "ok";
+    }
+    // A zero-second test would end before anyone could see its bit.
+    if (!words.empty() || !parse_seconds(what, seconds) || seconds == 0)
+        return "error usage: selftest SECONDS|low";
+    ups_.start_test(seconds, now);
+    return "ok";
 }
 
 std::string ControlRequests::set_field(std::string_view name, std::string_view value) {

@@ -33,6 +33,8 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             target = &options.control;
         else if (arg == "--log")
             target = &options.log;
+        else if (arg == "--control-log")
+            target = &options.control_log;
         else if (arg == "--state-file")
             target = &options.state_file;
         else if (arg != "--time-scale")

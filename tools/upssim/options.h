@@ -9,13 +9,14 @@ struct Options {
     std::string link;
     std::string control;
     std::string log;
+    std::string control_log;  // what the control socket did to the UPS, as `log` records
     std::string state_file;
     double time_scale = 1.0;
 };
 
 inline constexpr const char* kUsage =
-    "usage: upssim --link PATH [--control SOCKPATH] [--log FILE] [--state-file FILE]\n"
-    "              [--time-scale X]\n"
+    "usage: upssim --link PATH [--control SOCKPATH] [--log FILE] [--control-log FILE]\n"
+    "              [--state-file FILE] [--time-scale X]\n"
     "       upssim ctl SOCKPATH WORDS...\n";
 
 // Fills `options` from argv[1..]; false with `error` set when the line is not usable.

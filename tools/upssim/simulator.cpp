@@ -55,7 +55,7 @@ class Simulator {
     explicit Simulator(const Options& options)
         : options_(options),
           ups_(options.time_scale),
-          requests_(ups_, replies_),
+          requests_(ups_, replies_, control_log_),
           state_file_(options.state_file) {}
 
     bool start(std::string& error);
@@ -67,6 +67,7 @@ class Simulator {
     const Options& options_;
     UniqueFd signals_;
     CommandLog log_;
+    CommandLog control_log_;
     PtyLink pty_;
     ControlServer control_;
     UpsState ups_;
@@ -80,6 +81,8 @@ bool Simulator::start(std::string& error) {
     signals_ = termination_signals(error);
     if (!signals_.valid()) return false;
     if (!options_.log.empty() && !log_.open(options_.log, error)) return false;
+    if (!options_.control_log.empty() && !control_log_.open(options_.control_log, error))
+        return false;
     if (!pty_.open(options_.link, error)) return false;
     if (!options_.control.empty() && !control_.open(options_.control, error)) return false;
     state_file_.update(ups_, replies_.mode());
