@@ -27,6 +27,7 @@ inline constexpr int kSnmpFailureCauseRow = 16;
 // The left pane's inner border: a value from the agent stops before it, whatever its length.
 inline constexpr int kLeftPaneEnd = 38;
 inline constexpr int kRightPaneEnd = 78;
+inline constexpr int kRightPaneStart = 42;  // where the right pane's texts begin
 
 inline constexpr std::string_view kSnmpRemoteHint = "[r]-Redraw, [m]-More, [q]-Quit       ";
 inline constexpr std::string_view kSnmpMoreHint = "[r]-Redraw, [b]-Back, [q]-Quit\t      ";

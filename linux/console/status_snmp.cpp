@@ -26,15 +26,18 @@ std::string Field(const char* text, std::size_t size) {
     return std::string(text, strnlen(text, size));
 }
 
-// The address and community a display is showing, up to the pane's border.
+// The address and community a display is showing. The menu takes up to 19 characters, which
+// reach over the inner border; a longer one (a hand-edited configuration) stops before the
+// right pane's texts.
 void PutAgentSettings(std::string_view address, std::string_view community) {
-    constexpr int kWidth = layout::kLeftPaneEnd - layout::kSnmpAddress.col;
-    PutBlanks(layout::kSnmpAddress.row, layout::kSnmpAddress.col, kWidth);
-    PutBlanks(layout::kSnmpCommunity.row, layout::kSnmpCommunity.col, kWidth);
+    constexpr int kBlanks = layout::kLeftPaneEnd - layout::kSnmpAddress.col;
+    constexpr std::size_t kShown = layout::kRightPaneStart - layout::kSnmpAddress.col;
+    PutBlanks(layout::kSnmpAddress.row, layout::kSnmpAddress.col, kBlanks);
+    PutBlanks(layout::kSnmpCommunity.row, layout::kSnmpCommunity.col, kBlanks);
     PutText(layout::kSnmpAddress.row, layout::kSnmpAddress.col,
-            Printable(address.substr(0, std::min<std::size_t>(address.size(), kWidth))));
+            Printable(address.substr(0, std::min(address.size(), kShown))));
     PutText(layout::kSnmpCommunity.row, layout::kSnmpCommunity.col,
-            Printable(community.substr(0, std::min<std::size_t>(community.size(), kWidth))));
+            Printable(community.substr(0, std::min(community.size(), kShown))));
 }
 
 void CursorAway() {

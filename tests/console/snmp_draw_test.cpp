@@ -264,15 +264,7 @@ TEST_F(SnmpDraw, NoOutputFrequencyMeansNoOutput) {
     EXPECT_EQ(data_.output_voltage, "N/A");
 }
 
-TEST_F(SnmpDraw, ALowVoltageLineKeepsItsFiguresAndMissingMetersShowNA) {
-    agent_.values[snmp::kLineVoltage] = "1100";
-    agent_.values[snmp::kOutputVoltage] = "1350";
-    MainPage(false);
-    EXPECT_EQ(At(3, 62, 5), "110.0");
-    EXPECT_EQ(At(5, 42, 33), " 70   80   90  100  110  120  130");
-    EXPECT_EQ(screen_.StandoutMap(4).substr(43, 22), std::string(21, '#') + ".");
-    EXPECT_EQ(At(9, 42, 33), " 70   80   90  100  110  120  130");  // 135 is not above 135
-
+TEST_F(SnmpDraw, MissingMetersShowNAWithoutABar) {
     for (snmp::Obj o : {snmp::kOutputLoad, snmp::kBatteryCapacity, snmp::kInputFrequency}) {
         agent_.values.erase(o);
     }

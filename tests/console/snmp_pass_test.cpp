@@ -191,3 +191,20 @@ TEST_F(SnmpPass, AnAgentSilentHalfWayThroughThePageGetsAFullRedrawAfter) {
     EXPECT_EQ(SlowReads(), 2);
     EXPECT_EQ(At(3, 62, 5), "230.0");
 }
+
+TEST_F(SnmpPass, ALongAddressOrCommunityStopsBeforeTheRightPane) {
+    std::strcpy(config_.agent_ip, "10.200.0.2.and.a.long.tail.x");  // 29, hand-edited
+    std::strcpy(config_.community, "c\x1b[2Jcommunity-of-29-charact");
+    agent_.up = false;
+    Local();
+    EXPECT_EQ(At(3, 23, 19), "10.200.0.2.and.a.lo");
+    EXPECT_EQ(At(4, 23, 19), "c [2Jcommunity-of-2");  // and printable only
+    EXPECT_EQ(At(3, 42, 19), " UPS Input Voltage:");
+    EXPECT_EQ(At(4, 42, 2), " |");
+
+    // The menu's longest entries are shown whole.
+    Remote();
+    RemoteSnmpPass(-1, view_, data_, "255.255.255.255", std::string(19, 'x'), ports_);
+    EXPECT_EQ(At(3, 23, 16), "255.255.255.255|");  // up to the border
+    EXPECT_EQ(At(4, 23, 20), std::string(19, 'x') + " ");
+}
