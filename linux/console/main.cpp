@@ -6,6 +6,9 @@
 #include <string_view>
 
 #include "commands.h"
+#include "config_screen.h"
+#include "help_screen.h"
+#include "issuer_screen.h"
 #include "status_screen.h"
 #include "userid.h"
 
@@ -27,12 +30,6 @@ int Fail(const char* self, const char* why) {
     return 1;
 }
 
-// Screens still to come say so plainly.
-void ScreenMissing(std::string_view name) {
-    std::fprintf(stderr, "kelvora: the %.*s screen is not part of this build\n",
-                 static_cast<int>(name.size()), name.data());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,8 +49,12 @@ int main(int argc, char** argv) {
         StopDaemon();
     } else if (arg == "status") {
         vornii_status();
-    } else if (arg == "config" || arg == "help" || arg == "issuer") {
-        ScreenMissing(arg);
+    } else if (arg == "config") {
+        vornii_config();
+    } else if (arg == "issuer") {
+        vornii_issuer();
+    } else if (arg == "help") {
+        vornii_help();
     } else if (arg == "startdebugvornd") {
         SetDebugSwitch("vornd.dbg", "debug");
     } else if (arg == "startdebugstatus") {

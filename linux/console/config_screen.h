@@ -1,0 +1,4 @@
+// `kelvora config`.
+#pragma once
+
+int vornii_config();

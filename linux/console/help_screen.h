@@ -1,0 +1,4 @@
+// `kelvora help`.
+#pragma once
+
+int vornii_help();

@@ -1,0 +1,4 @@
+// `kelvora issuer`.
+#pragma once
+
+int vornii_issuer();
