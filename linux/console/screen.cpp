@@ -123,6 +123,22 @@ const std::string& SystemText() {
     return text;
 }
 
+std::string ClockText(std::time_t now) {
+    std::tm local{};
+    localtime_r(&now, &local);
+    char clock[64];
+    std::snprintf(clock, sizeof clock, "%04d-%02d-%02d, %02d:%02d %s", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                  std::string(WeekDay(local.tm_wday)).c_str());
+    return clock;
+}
+
+void ScreenHeading(std::string_view title, int clock_right) {
+    std::string heading = std::string(title) + " " + std::string(layout::kVersion);
+    PutText(layout::st_title.row, layout::st_title.col, heading);
+    PutRightAligned(layout::st_clock_row, clock_right, ClockText(std::time(nullptr)));
+}
+
 void BasicScreen(int type, std::string_view title) {
     if (type == 1) {
         DrawBox(21, 79, 2, 0);
@@ -130,17 +146,7 @@ void BasicScreen(int type, std::string_view title) {
         DrawBox(21, 39, 2, 0);
         DrawBox(21, 40, 2, 39);
     }
-    std::string heading = std::string(title) + " " + std::string(layout::kVersion);
-    PutText(layout::st_title.row, layout::st_title.col, heading);
-
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char clock[64];
-    std::snprintf(clock, sizeof clock, "%04d-%02d-%02d, %02d:%02d %s", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                  std::string(WeekDay(local.tm_wday)).c_str());
-    PutRightAligned(layout::st_clock_row, layout::st_clock_right, clock);
+    ScreenHeading(title, layout::st_clock_right);
 
     PutText(layout::sb_label.row, layout::sb_label.col, layout::kSystemLabel);
     PutText(layout::sb_system.row, layout::sb_system.col, SystemText());

@@ -2,6 +2,7 @@
 // checked text output.
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,11 @@ void PutText(int row, int col, std::string_view text, bool standout = false);
 void PutBlanks(int row, int col, int count);
 // Ends at column `right` - 1.
 void PutRightAligned(int row, int right, std::string_view text);
+
+// "%04d-%02d-%02d, %02d:%02d %s" of the local time with the WeekDay abbreviation.
+std::string ClockText(std::time_t now);
+// "title Ver. 2.1" at (0, 1) and the clock on row 1, ending just before `clock_right`.
+void ScreenHeading(std::string_view title, int clock_right);
 
 void DrawBox(int height, int width, int top, int left);
 // Type 1: one frame over the full width; type 2: two panes side by side. Then the title, the
