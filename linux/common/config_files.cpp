@@ -44,12 +44,14 @@ int ApplyCfgFile(UpsConfig* c) {
 }
 
 int WriteConfig(const UpsConfig* c, const WeekSchedule* s) {
-    // Each file is replaced whole (temporary file, then rename), so a crash or a full disk in
-    // the middle of a write never leaves a torn configuration behind.
+    // Both files are written out before either is replaced (temporary files, then renames), so
+    // a crash or a full disk never leaves a torn file, nor a new vorn.ini beside an old
+    // kelvora.cfg that would undo it at the next read.
     auto image = EncodeIni(*c, *s);
-    if (!kelvora::ReplaceFile(kelvora::RootPath("vorn.ini"),
-                              {reinterpret_cast<const char*>(image.data()), image.size()})) {
-        return 0;
-    }
-    return kelvora::ReplaceFile(kelvora::RootPath("kelvora.cfg"), FormatCfgText(*c)) ? 1 : 0;
+    std::string text = FormatCfgText(*c);
+    return kelvora::ReplaceFiles({{kelvora::RootPath("vorn.ini"),
+                                   {reinterpret_cast<const char*>(image.data()), image.size()}},
+                                  {kelvora::RootPath("kelvora.cfg"), text}})
+               ? 1
+               : 0;
 }

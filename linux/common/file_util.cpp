@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace kelvora {
 namespace {
@@ -75,19 +76,51 @@ bool WriteSmallFile(const std::string& path, std::string_view data) {
     return fd && WriteAll(fd.get(), data);
 }
 
-bool ReplaceFile(const std::string& path, std::string_view data) {
+namespace {
+
+// Writes `data` to a new temporary file beside `path` with the permissions of the file it will
+// replace; its name, or empty (and nothing left behind) on failure.
+std::string WriteTemporary(const std::string& path, std::string_view data) {
     std::string temp = path;
     temp += kTempSuffix;
     UniqueFd fd(::mkstemp(temp.data()));
-    if (!fd) return false;
+    if (!fd) return {};
     // Keep the permissions an administrator gave the file; new files get the usual 0644.
     struct stat old {};
     ::fchmod(fd.get(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     bool ok = WriteAll(fd.get(), data) && ::fsync(fd.get()) == 0;
     ok = (::close(fd.Release()) == 0) && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+    if (ok) return temp;
     ::unlink(temp.c_str());
-    return false;
+    return {};
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& path, std::string_view data) {
+    return ReplaceFiles({{path, data}});
+}
+
+bool ReplaceFiles(std::initializer_list<FileContent> files) {
+    std::vector<std::string> temps;
+    for (const FileContent& file : files) {
+        std::string temp = WriteTemporary(file.path, file.data);
+        if (temp.empty()) {
+            for (const std::string& t : temps) ::unlink(t.c_str());
+            return false;
+        }
+        temps.push_back(std::move(temp));
+    }
+    bool all = true;
+    std::size_t i = 0;
+    for (const FileContent& file : files) {
+        const std::string& temp = temps[i++];
+        if (::rename(temp.c_str(), file.path.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            all = false;
+        }
+    }
+    return all;
 }
 
 int RemoveStaleTemporaries(const std::string& path) {

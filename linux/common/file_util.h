@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,6 +43,16 @@ bool WriteSmallFile(const std::string& path, std::string_view data);
 // Writes `data` to a temporary file beside `path`, flushes it to disk and renames it over
 // `path`. False (and `path` untouched) on any failure.
 bool ReplaceFile(const std::string& path, std::string_view data);
+
+// ReplaceFile for several files that belong together: every temporary file is written and
+// flushed before the first rename, so a full disk or any other write error leaves all of the
+// old files in place. False when nothing was replaced (or, should a rename itself fail, when
+// not all were).
+struct FileContent {
+    std::string path;
+    std::string_view data;
+};
+bool ReplaceFiles(std::initializer_list<FileContent> files);
 
 // Removes what ReplaceFile leaves beside `path` when the process dies between creating its
 // temporary file and the rename. The number of files removed.

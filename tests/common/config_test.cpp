@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "config.h"
@@ -191,4 +197,40 @@ TEST(ConfigFiles, TextFileOverridesTheImageAndMissingFilesFail) {
 
     std::filesystem::remove(root.Path("kelvora.cfg"));
     EXPECT_EQ(ReadConfig(&c, &s), 0);
+}
+
+// A write that fails part of the way (here the second file outgrows the file-size limit, as it
+// would a full disk) must leave both old files as they were: a new vorn.ini beside the old
+// kelvora.cfg would read back as neither configuration.
+TEST(ConfigFiles, AFailedWriteKeepsBothOldFiles) {
+    TempRoot root;
+    UpsConfig c = Defaults();
+    WeekSchedule s = EmptyWeek();
+    ASSERT_EQ(WriteConfig(&c, &s), 1);
+    const std::string old_ini = root.Read("vorn.ini");
+    const std::string old_cfg = root.Read("kelvora.cfg");
+    ASSERT_GT(old_cfg.size(), kIniFileSize);
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{kIniFileSize + 8, kIniFileSize + 8};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        UpsConfig changed = Defaults();
+        changed.acfail_delay = 120;
+        WeekSchedule week = EmptyWeek();
+        week.day[3] = ScheduleDay{8, 0, 23, 30};
+        _exit(WriteConfig(&changed, &week) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write reported success";
+    EXPECT_EQ(root.Read("vorn.ini"), old_ini);
+    EXPECT_EQ(root.Read("kelvora.cfg"), old_cfg);
+    std::size_t leftovers = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root.dir())) {
+        leftovers += entry.path().filename().string().find(".tmp") != std::string::npos;
+    }
+    EXPECT_EQ(leftovers, 0u);
 }
