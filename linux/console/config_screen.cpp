@@ -154,13 +154,14 @@ std::string Image(const UpsConfig& c, const WeekSchedule& s) {
 }
 
 // Reads both files over the defaults and remembers what they held. When one cannot be read the
-// editor still gets what the other gave (vorn.ini alone, say), so that writing the pair anew
-// keeps it.
+// editor still gets what the other gave (vorn.ini alone, or a kelvora.cfg written by hand
+// before there was any vorn.ini), so that writing the pair anew keeps it.
 bool Load(ConfigEditor& e, std::string& fingerprint) {
     UpsConfig c{};
     WeekSchedule s{};
     InitConfig(&c, &s);
     bool read = ReadConfig(&c, &s) == 1;
+    if (!read) ApplyCfgFile(&c);
     fingerprint = Image(c, s);
     e.config = c;
     e.schedule = s;
