@@ -1,0 +1,7 @@
+#pragma once
+
+namespace torvane {
+
+inline constexpr const char* kServiceName = "Torvane";
+
+}  // namespace torvane
