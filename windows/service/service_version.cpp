@@ -1,2 +1,0 @@
-// The name the agent gives itself in traces and on the link.
-#include "service_version.h"

@@ -1,7 +1,0 @@
-#pragma once
-
-namespace torvane {
-
-inline constexpr const char* kServiceName = "Torvane";
-
-}  // namespace torvane
