@@ -43,6 +43,10 @@ constexpr std::array kSwitches{
                        u.cancel_test();
                    }
                }},
+    Switch{.name = "beeper",
+           .on = "on",
+           .off = "off",
+           .apply = [](UpsState& u, bool on, TimePoint) { u.set_beeper(on); }},
     Switch{.name = "boost",
            .on = "on",
            .off = "off",
@@ -66,6 +70,7 @@ constexpr std::array kFields{
     Field{.name = "battery", .real = [](UpsState& u) -> double& { return u.readings.battery; }},
     Field{.name = "temperature",
           .real = [](UpsState& u) -> double& { return u.readings.temperature; }},
+    Field{.name = "capacity", .real = [](UpsState& u) -> double& { return u.readings.capacity; }},
     Field{.name = "rated_voltage", .real = [](UpsState& u) -> double& { return u.rating.voltage; }},
     Field{.name = "rated_current",
           .integer = [](UpsState& u) -> long& { return u.rating.current; }},

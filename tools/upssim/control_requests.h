@@ -2,7 +2,7 @@
 // blank-separated words; each answer is "ok", "ok <data>" or "error <reason>".
 //
 // The world around the UPS:   utility fail|ok, battery low|ok, ups failed|ok, boost on|off,
-//                             set FIELD VALUE, reply MODE
+//                             beeper on|off, set FIELD VALUE, reply MODE
 // Commands the UPS obeys, as  test on|off            open-ended test (on battery) / end it
 // an agent in front of it     selftest SECONDS|low   a timed test / one until battery low
 // would pass them on:         shutdown DELAY [RESTART]  output off after DELAY UPS seconds,

@@ -1,5 +1,5 @@
-// upssim: a UPS speaking the Q1 serial dialect on a pseudo-terminal, steered over a control
-// socket, for demonstrations and end-to-end tests. It shares no code with the programs it
+// upssim: a UPS speaking the Q1 or the SEC serial dialect on a pseudo-terminal, steered over a
+// control socket, for demonstrations and end-to-end tests. It shares no code with the programs it
 // tests, so a protocol mistake cannot hide on both sides.
 #include <cstdio>
 #include <string>

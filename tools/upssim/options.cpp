@@ -37,7 +37,7 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             target = &options.control_log;
         else if (arg == "--state-file")
             target = &options.state_file;
-        else if (arg != "--time-scale")
+        else if (arg != "--time-scale" && arg != "--dialect")
             return error = "unknown option " + std::string(arg), false;
 
         if (!has_value) {
@@ -47,6 +47,14 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
         if (value.empty()) return error = std::string(arg) + " needs a value", false;
         if (target) {
             *target = value;
+        } else if (arg == "--dialect") {
+            if (value == "q1") {
+                options.dialect = Dialect::q1;
+            } else if (value == "sec") {
+                options.dialect = Dialect::sec;
+            } else {
+                return error = "--dialect must be q1 or sec", false;
+            }
         } else if (!parse_scale(value, options.time_scale)) {
             return error = "--time-scale must be a number from 0.001 to 1000000", false;
         }

@@ -91,4 +91,38 @@ std::string ReplyShaper::shape(const std::string& reply) {
     return reply;
 }
 
+std::string ReplyShaper::shape_sec(const std::string& reply) {
+    if (reply.empty()) return reply;
+    switch (mode_) {
+        case ReplyMode::garbage: {
+            // Neither "^" first nor "D" second: nothing a client may take for a reply.
+            std::string out;
+            while (out.size() < reply.size()) {
+                const char c = random_printable();
+                if ((out.empty() && c == '^') || (out.size() == 1 && c == 'D')) continue;
+                out += c;
+            }
+            return out;
+        }
+        case ReplyMode::nocr:
+            return reply.substr(0, reply.size() - 1);
+        case ReplyMode::toolong: {
+            std::string out = reply;
+            for (std::size_t i = 0; out.size() < kTooLongLength; ++i)
+                out += static_cast<char>('0' + i % 10);
+            return out;
+        }
+        case ReplyMode::binary:
+            // Random bytes of random length, the same noise as in the Q1 dialect.
+            return shape(reply + '\r');
+        case ReplyMode::normal:
+            return reply;
+        case ReplyMode::silent:
+            return {};
+        case ReplyMode::wrongfirst:
+            return 'X' + reply.substr(1);
+    }
+    return reply;
+}
+
 }  // namespace upssim

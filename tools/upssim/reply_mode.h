@@ -22,6 +22,9 @@ class ReplyShaper {
 
     // The bytes to send for the right reply `reply` (which ends with a carriage return).
     std::string shape(const std::string& reply);
+    // The same for a SEC reply, which has no terminator but carries its length: "nocr" sends
+    // it a byte short, "toolong" pads it past the length it claims.
+    std::string shape_sec(const std::string& reply);
 
   private:
     char random_printable();

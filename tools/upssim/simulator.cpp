@@ -17,6 +17,8 @@
 #include "pty_link.h"
 #include "q1_dialect.h"
 #include "reply_mode.h"
+#include "sec_dialect.h"
+#include "sec_input.h"
 #include "state_file.h"
 #include "ups_state.h"
 
@@ -63,6 +65,7 @@ class Simulator {
 
   private:
     void serve_serial();
+    void serve_sec();
 
     const Options& options_;
     UniqueFd signals_;
@@ -74,6 +77,8 @@ class Simulator {
     ReplyShaper replies_;
     ControlRequests requests_;
     CommandInput input_;
+    SecInput sec_input_;
+    SecDialect sec_;
     StateFile state_file_;
 };
 
@@ -119,10 +124,19 @@ void Simulator::run() {
 }
 
 void Simulator::serve_serial() {
+    if (options_.dialect == Dialect::sec) return serve_sec();
     for (const std::string& line : input_.feed(pty_.read_available())) {
         log_.append(line);
         const Outcome outcome = handle_command(command_text(line), ups_, Clock::now());
         if (outcome.kind == Outcome::Kind::query) pty_.send(replies_.shape(outcome.reply));
+    }
+}
+
+void Simulator::serve_sec() {
+    for (const std::string& message : sec_input_.feed(pty_.read_available())) {
+        log_.append(message);
+        const Outcome outcome = sec_.handle(message, ups_, Clock::now());
+        if (outcome.kind == Outcome::Kind::query) pty_.send(replies_.shape_sec(outcome.reply));
     }
 }
 

@@ -100,7 +100,7 @@ StatusBits UpsState::bits() const {
     b[kStandby] = true;  // we simulate a standby-type unit
     b[kTest] = test_active_;
     b[kShutdown] = shutdown_at_.has_value();
-    b[kBeeper] = true;
+    b[kBeeper] = beeper_;
     return b;
 }
 

@@ -23,6 +23,7 @@ struct Readings {
     double frequency = 50.0;
     double battery = 2.27;  // cell or pack voltage
     double temperature = 25.0;
+    double capacity = 100.0;  // percent; only the SEC dialect reports it
 };
 
 struct Rating {
@@ -75,6 +76,7 @@ class UpsState {
     void set_battery_low(bool low);
     void set_boost(bool on) { boost_ = on; }
     void set_ups_failed(bool failed) { ups_failed_ = failed; }
+    void set_beeper(bool on) { beeper_ = on; }
 
     // A test for `seconds` UPS seconds, or open-ended when nullopt (ended by cancel_test).
     void start_test(std::optional<double> seconds, TimePoint now);
@@ -93,6 +95,10 @@ class UpsState {
     StatusBits bits() const;
     bool output_on() const { return output_on_; }
     bool utility_failed() const { return utility_fail_; }
+    // The restart that belongs to a pending shutdown, if it has one.
+    std::optional<double> pending_restart() const {
+        return shutdown_at_ ? restart_after_ : std::nullopt;
+    }
     Pending pending(TimePoint now) const;
 
   private:
@@ -104,6 +110,7 @@ class UpsState {
     bool battery_low_ = false;
     bool boost_ = false;
     bool ups_failed_ = false;
+    bool beeper_ = true;
 
     bool test_active_ = false;
     std::optional<TimePoint> test_until_;
