@@ -94,7 +94,6 @@ std::optional<std::string> CommandQueue::StartTest(int minutes) {
             std::snprintf(buffer, sizeof buffer, q1::kTimedTestFormat, minutes);
             text = buffer;
         }
-        testMinutes_ = minutes;
         usbTestValue_ = minutes;
     } else {
         return std::nullopt;

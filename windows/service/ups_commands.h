@@ -146,8 +146,7 @@ class CommandQueue {
     int shutdownDelay_ = 0;
     int restoreMinutes_ = 0;
     int restoreFlag_ = 0;
-    int testMinutes_ = 0;
-    int usbTestValue_ = 0;
+    int usbTestValue_ = 0;  // the test as the USB helper numbers it
     bool shutdownSent_ = false;
     bool selfTestSent_ = false;
 };
