@@ -157,6 +157,10 @@ TEST_F(SecTest, PollKeepsQ1ColumnsForValuesTheyCannotShow) {
     ups.replies["^P003ST5"] = {Data("0,7,0,0,0,0,3,0")};
     const SecPollResult r = RunSecPoll(Line());
     EXPECT_EQ(r.statusLine, "(000.0 999.9 999.9 000 99.9 99.9 00.0 10000010\r");
+
+    // The nominal voltage is read like a number: its digits up to the first other character.
+    ups.replies["^P003NOM"] = {Data("229.6,50")};
+    EXPECT_EQ(RunSecPoll(Line()).statusLine.substr(7, 6), "229.0 ");
 }
 
 TEST_F(SecTest, PollEndsAtTheFirstUnansweredQuery) {

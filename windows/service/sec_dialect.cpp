@@ -96,10 +96,8 @@ int NominalVolts(std::string_view reply) {
     const std::size_t end =
         std::min(kSecHeaderBytes + SecDataLength(reply), std::min(reply.size(), kLastColumn + 1));
     int value = 0;
-    for (std::size_t i = kSecHeaderBytes; i < end && reply[i] != ','; ++i) {
-        if (reply[i] < '0' || reply[i] > '9') return 0;
+    for (std::size_t i = kSecHeaderBytes; i < end && reply[i] >= '0' && reply[i] <= '9'; ++i)
         value = value * 10 + (reply[i] - '0');
-    }
     return value;
 }
 
