@@ -4,20 +4,23 @@
 #include <cstdlib>
 #include <string>
 
-#include "helper_util.h"
+#include "process.h"
 #include "ups_lib/platform/system_log.h"
 
 int main() {
     const char* configured = std::getenv("TORVANE_POWEROFF");
     std::string command =
         configured != nullptr && *configured != '\0' ? configured : "systemctl poweroff";
-    auto words = helpers::SplitWords(command);
+    auto words = torvane::SplitWords(command);
     if (words.empty()) {
         std::fprintf(stderr, "Brenvik: no shutdown command\n");
         return 2;
     }
     ups::platform::DefaultSystemLog().Report("Brenvik", 4, 0, "Shutting down: " + command);
-    int status = helpers::RunAndWait(words);
-    if (status == 127) std::fprintf(stderr, "Brenvik: cannot run %s\n", words[0].c_str());
-    return status;
+    auto pid = torvane::StartProcess(words);
+    if (!pid) {
+        std::fprintf(stderr, "Brenvik: cannot run %s\n", words[0].c_str());
+        return 127;
+    }
+    return torvane::WaitProcess(*pid);
 }

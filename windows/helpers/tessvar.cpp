@@ -11,6 +11,7 @@
 #include <string>
 
 #include "helper_util.h"
+#include "process.h"
 #include "ups_lib/platform/system_log.h"
 
 namespace {
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
     WarnTerminals(text);
     ups::platform::DefaultSystemLog().Report("Tessvar", 4, 0, text);
     if (std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) {
-        helpers::Start({"notify-send", "--app-name=Torvane", "Torvane", text});
+        torvane::StartProcess({"notify-send", "--app-name=Torvane", "Torvane", text});
     }
     return 0;
 }

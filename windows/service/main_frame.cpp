@@ -1,0 +1,282 @@
+#include "main_frame.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include "process.h"
+#include "ups_lib/event_texts.h"
+#include "ups_lib/log_records.h"
+#include "ups_lib/platform/paths.h"
+#include "ups_lib/trace.h"
+
+namespace torvane {
+
+namespace {
+
+using namespace std::chrono_literals;
+using ups::CEventLogRecord;
+
+// However the UPS answers, the system shutdown waits for its confirmation no longer than the
+// three repeats of the command take, and a little more.
+constexpr auto kUpsConfirmationLimit = 30s;
+
+}  // namespace
+
+// The schedule as the UPS object's countdown asks it.
+class CMainFrame::Schedule final : public ScheduleSource {
+  public:
+    explicit Schedule(const ups::CSchedule& schedule) : schedule_(schedule) {}
+    std::optional<std::int64_t> NextShutdown(std::int64_t now) override {
+        ups::CScheduleDetail entry;
+        std::int64_t next = schedule_.NextTime(ups::kShutdown, entry, now);
+        if (next <= 0) return std::nullopt;
+        return next;
+    }
+
+  private:
+    const ups::CSchedule& schedule_;
+};
+
+CMainFrame::CMainFrame(bool program_mode)
+    : programMode_(program_mode), reactions_([this] { return Now(); }) {
+    config_.Load();
+    msgTab_.Load();
+    schedule_.ReadAll();
+    eventLog_ = std::make_unique<ups::CEventLog>("Torvane");
+    dataLog_ = std::make_unique<ups::CDataLog>();
+    scheduleSource_ = std::make_unique<Schedule>(schedule_);
+    alertLog_ = std::make_unique<EventLogAlertSink>(*eventLog_);
+    email_ = std::make_unique<CEmailAlert>(
+        [this](int kind) { return MailSettingsFor(config_, msgTab_, kind); }, *alertLog_);
+    pager_ = std::make_unique<CPagerAlerts>(*alertLog_);
+
+    ups_ = std::make_unique<CUPS>();
+    ups_->SetDelays(config_.acFailDelay, config_.batteryLowDelay, config_.scheduleWarnTime);
+    ups_->SetScheduleSource(scheduleSource_.get());
+    ups_->Start(handle());
+    Connect();
+
+    SetTimer(kFrameSecondTimer, 1000ms);
+    SetTimer(kFrameMinuteTimer, 60000ms);
+    email_->Start();
+    ups::Trace("Torvane started\n");
+}
+
+CMainFrame::~CMainFrame() {
+    KillTimer(kFrameSecondTimer);
+    KillTimer(kFrameMinuteTimer);
+    if (closing_.joinable()) {
+        closing_.request_stop();
+        StopProcess(closingChild_.exchange(0));
+        closing_.join();
+    }
+    // The links stop talking before the UPS object goes.
+    ups_->DetachLink();
+    serial_.Close();
+    demo_.Close();
+    ups_.reset();
+    email_->Stop();
+}
+
+std::int64_t CMainFrame::Now() const {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+void CMainFrame::Connect() {
+    ups_->Connect(config_, serial_, demo_,
+                  (ups::platform::ProgramDirectory() / "demo.txt").string());
+}
+
+ReactionSettings CMainFrame::Settings() const {
+    ReactionSettings s;
+    s.show_warnings = config_.showWarnings != 0;
+    s.warn_repeat_seconds = config_.warnRepeat;
+    s.data_log_on = config_.dataLogOn != 0;
+    s.data_log_interval_seconds = config_.dataLogInterval;
+    return s;
+}
+
+UpsView CMainFrame::View() const {
+    UpsView v;
+    v.ac_fail = ups_->IsACFail();
+    v.battery_low = ups_->IsBatteryLow();
+    v.self_test = ups_->IsSelfTest();
+    v.standby = ups_->IsStandby();
+    v.boost = ups_->IsBoost();
+    v.buck = ups_->IsBuck();
+    v.bypass = ups_->IsBypass();
+    return v;
+}
+
+std::intptr_t CMainFrame::OnMessage(std::uint32_t msg, std::uintptr_t wparam,
+                                    std::intptr_t lparam) {
+    switch (msg) {
+        case kWmUpsNotify:
+            OnUpsNotify(static_cast<int>(lparam), static_cast<int>(wparam));
+            return 0;
+        case kWmShutDownNow:
+            ShutDownNow(config_.turnUpsOff != 0, config_.shutdownWindows != 0);
+            return 0;
+        case kWmCloseAndShutDown:
+            config_.turnUpsOff = 1;
+            config_.shutdownWindows = 1;
+            StartClosing();
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+void CMainFrame::OnTimer(std::uintptr_t id) {
+    if (id == kFrameSecondTimer) ScheduledSelfTest();
+    // The minute timer looks after the UDP clients, which come with the client link.
+}
+
+void CMainFrame::ScheduledSelfTest() {
+    // Looked up from a second back, so that an occurrence is seen however late this tick runs;
+    // the flag makes it one test per occurrence, not one per second.
+    const std::int64_t now = Now();
+    ups::CScheduleDetail entry;
+    std::int64_t next = schedule_.NextTime(ups::kSelfTest, entry, now - 1);
+    if (next > 0 && next <= now) {
+        if (!scheduledTestStarted_) {
+            scheduledTestStarted_ = true;
+            ups_->StartTest(entry.testLength);
+        }
+    } else {
+        scheduledTestStarted_ = false;
+    }
+}
+
+void CMainFrame::OnUpsNotify(int code, int value) {
+    Reaction r = reactions_.OnNotify(code, value, View(), Settings());
+    Carry(r);
+}
+
+void CMainFrame::Carry(const Reaction& r) {
+    if (r.log)
+        eventLog_->AddEvent(
+            CEventLogRecord(r.log->id, r.log->type, static_cast<std::uint32_t>(Now())));
+    // r.link_codes and r.udp_bits go to the clients, which come with the client link.
+    if (r.read_model_info) ups_->ReadModelInfoFromRegistry();
+    if (r.data_log_sample) SampleDataLog();
+    if (r.warning_kind >= 0) ShowBox(msgTab_.text[static_cast<std::size_t>(r.warning_kind)]);
+    if (r.countdown_box) {
+        std::array<std::string, 7> texts;
+        for (std::size_t k = 0; k < texts.size(); ++k) texts[k] = msgTab_.text[k];
+        ShowBox(CountdownBoxText(texts, ups_->IsACFail(), ups_->IsBatteryLow(),
+                                 ups_->ScheduledCountdownActive(), r.countdown_seconds));
+    }
+    if (r.alert_kind >= 0) Alert(r.alert_kind);
+    if (r.shut_down_at_once) BatteryLowShutdown();
+    if (r.start_closing) StartClosing();
+}
+
+void CMainFrame::Alert(int kind) {
+    lastAlertKind_ = kind;
+    if (config_.emailOn != 0) email_->RaiseMailEvent(kind);
+    if (config_.pagerOn != 0) {
+        lastPage_ = pager_->PagerThread(kind, PagerSettingsFor(config_, msgTab_, kind));
+    } else {
+        lastPage_.reset();
+    }
+}
+
+void CMainFrame::ShowBox(const std::string& text) {
+    auto program = FindOutsideProgram("Tessvar");
+    if (program.empty()) return;  // not reported: the sequence goes on
+    if (auto pid = StartProcess({program.string(), text})) {
+        // Not waited for; reaped in the background so that no zombie is left.
+        std::thread([pid = *pid] { WaitProcess(pid); }).detach();
+    }
+}
+
+void CMainFrame::StartClosing() {
+    if (closing_.joinable()) {
+        closing_.request_stop();
+        StopProcess(closingChild_.exchange(0));
+        closing_.join();
+    }
+    const bool closeApps = config_.closeApps != 0;
+    const bool runProgram = config_.runProgram != 0 && !config_.programCmdLine.empty();
+    const std::string command = config_.programCmdLine;
+    auto frame = handle();
+    closing_ = std::jthread([this, closeApps, runProgram, command, frame](std::stop_token stop) {
+        auto run_and_wait = [&](const std::vector<std::string>& argv) {
+            if (stop.stop_requested()) return;
+            if (auto pid = StartProcess(argv)) {
+                closingChild_ = *pid;
+                WaitProcess(*pid);
+                closingChild_ = 0;
+            }
+        };
+        if (closeApps) {
+            auto program = FindOutsideProgram("Morkelnt");
+            if (!program.empty()) run_and_wait({program.string(), kFrameTitle});
+        }
+        if (runProgram) run_and_wait(SplitWords(command));
+        if (!stop.stop_requested()) frame.Post(kWmShutDownNow);
+    });
+}
+
+void CMainFrame::BatteryLowShutdown() {
+    if (closing_.joinable()) {
+        closing_.request_stop();
+        StopProcess(closingChild_.exchange(0));
+        closing_.join();
+    }
+    // The page goes out before the machine goes down, but a modem that hangs must not keep it up
+    // until the battery is flat.
+    if (lastPage_) lastPage_->WaitFor(CPagerAlerts::kLongestPage);
+    ShutDownNow(config_.turnUpsOff != 0, config_.shutdownWindows != 0);
+}
+
+void CMainFrame::ShutDownNow(bool turnUpsOff, bool shutdownSystem) {
+    platform::Event* confirmed = nullptr;
+    if (turnUpsOff) {
+        const std::int64_t now = Now();
+        std::optional<std::int64_t> powerOn;
+        ups::CScheduleDetail entry;
+        if (std::int64_t next = schedule_.NextTime(ups::kSwitchOn, entry, now); next > 0) {
+            powerOn = next;
+        }
+        int restore = RestoreMinutes(ups_->IsACFail() || ups_->IsBatteryLow(), powerOn, now,
+                                     config_.upsOffDelay);
+        char line[80];
+        std::snprintf(line, sizeof line, "Shutdown delay:%d Secs restore:%d Mins\n",
+                      config_.upsOffDelay, restore);
+        ups::Trace(line);
+        platform::Event& done = ups_->SetShutdown(config_.upsOffDelay, restore);
+        if (ups_->ShutdownQueued()) confirmed = &done;
+    }
+    if (!shutdownSystem) return;
+    if (confirmed != nullptr) confirmed->Wait(kUpsConfirmationLimit);
+    // The clients are dropped here once the client link exists.
+    shuttingDown_ = true;
+    eventLog_->AddEvent(CEventLogRecord(ups::kEvSystemShutdown, CEventLogRecord::kInformation,
+                                        static_cast<std::uint32_t>(Now())));
+    auto program = FindOutsideProgram("Brenvik");
+    if (program.empty()) {
+        ups::Trace("Brenvik is missing: the system cannot be shut down\n");
+        return;
+    }
+    if (auto pid = StartProcess({program.string()})) {
+        std::thread([pid = *pid] { WaitProcess(pid); }).detach();
+    }
+}
+
+void CMainFrame::SampleDataLog() {
+    ups::UPSStatusValues s = ups_->Status();
+    ups::CDataLogRecord record;
+    record.inputVoltage = s.inputVoltage;
+    record.outputVoltage = s.outputVoltage;
+    record.load = s.load;
+    record.batteryCapacity = s.batteryCapacity;
+    record.temperature = s.temperature;
+    record.inputFrequency = s.inputFrequency;
+    record.time = static_cast<std::uint32_t>(Now());
+    dataLog_->AddSample(record);
+}
+
+}  // namespace torvane
