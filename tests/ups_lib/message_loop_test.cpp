@@ -288,6 +288,40 @@ TEST(MessageLoopSend, ReturnsZeroWhenTheOwnerQuitsWhileTheSendWaits) {
     owner.WaitUntilQuit();
 }
 
+// On kNote, has the other thread's window send here, then ends that thread.
+class Ender : public Recorder {
+  public:
+    std::unique_ptr<WindowThread> other;
+    WindowHandle other_window;
+
+  protected:
+    std::intptr_t OnMessage(std::uint32_t msg, std::uintptr_t wparam,
+                            std::intptr_t lparam) override {
+        if (msg == kNote) {
+            other_window.Post(kNote);
+            other.reset();
+            marker.Set();
+        }
+        return Recorder::OnMessage(msg, wparam, lparam);
+    }
+};
+
+TEST(MessageLoopSend, AWindowThreadEndingAnotherAnswersItsSendsMeanwhile) {
+    WindowThread thread;
+    auto other = std::make_unique<WindowThread>();
+    auto sender = other->Create<Sender>();
+    auto ender = thread.Create<Ender>();
+    other->Invoke([&] { sender->target = ender->handle(); });
+    thread.Invoke([&] {
+        ender->other = std::move(other);
+        ender->other_window = sender->handle();
+    });
+
+    ender->handle().Post(kNote);
+    MustHappen(ender->marker, "the other thread ended");
+    EXPECT_EQ(sender->result, 42);
+}
+
 // kNote: asks the peer for kEcho by a send; the peer's answer itself needs a send back here.
 class Ping : public Recorder {
   public:

@@ -356,7 +356,12 @@ WindowThread::WindowThread() : core_(std::make_shared<Core>()) {
 }
 
 WindowThread::~WindowThread() {
+    // A thread cannot wait for its own end; better a clear stop than a hang.
+    if (IsCurrent()) std::terminate();
     Quit();
+    // A window thread that ends another one keeps answering its sends until it has ended: the
+    // other thread may be waiting in a send to this one, and would never reach its quit.
+    detail::WaitHandlingSends(core_->finished);
     thread_.join();
 }
 
