@@ -603,15 +603,18 @@ TEST(MessageLoopIdle, AnIdleThreadDoesNotWake) {
     auto window = thread.Create<Recorder>();
     ASSERT_TRUE(window->handle().SetTimer(1, 1h));
 
+#ifndef _WIN32
     timespec before{}, after{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+#endif
     std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(window->calls(), 0);
+#ifndef _WIN32
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
     auto used = std::chrono::seconds(after.tv_sec - before.tv_sec) +
                 std::chrono::nanoseconds(after.tv_nsec - before.tv_nsec);
-
-    EXPECT_EQ(window->calls(), 0);
     EXPECT_LT(used, 100ms) << "a thread that polls burns its core while idle";
+#endif
 }
 
 }  // namespace

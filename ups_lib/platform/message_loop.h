@@ -21,8 +21,9 @@
 // nobody left to report it to.
 //
 // The Win32 names (WM_USER, PostMessage, SendMessage) are macros in <windows.h>, so the constants
-// carry a k prefix and the handle's operations are members; PostMessage and SendMessage below are
-// inline so that a translation unit which sees the macros still compiles and links.
+// carry a k prefix and the handle's own operations are Post and Send. The PostMessage and
+// SendMessage helpers are inline, so a translation unit that includes <windows.h> before this
+// header still compiles and links; one that includes it after must call Post and Send.
 #pragma once
 
 #include <chrono>
