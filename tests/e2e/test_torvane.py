@@ -147,3 +147,15 @@ def test_a_second_agent_does_not_start_and_sigterm_ends_the_first(site):
     assert site.proc.poll() is None, "a hang-up does not stop the protection"
     site.proc.send_signal(signal.SIGTERM)
     assert site.proc.wait(30) == 0
+
+
+def test_a_ups_link_that_dies_mid_countdown_still_ends_in_the_shutdown(site):
+    # Three agent minutes: the UPS counts as disconnected (after five missed polls, ten seconds)
+    # long before the deadline.
+    site.configure(acFailDelay=3, upsOffDelay=60)
+    site.start()
+    site.ups.ctl("utility", "fail")
+    wait_until(lambda: AC_FAILURE in site.event_ids(), 20, "the AC-failure record")
+    site.ups.stop()  # the cable is pulled: the pseudo-terminal hangs up
+    wait_until(lambda: site.mark.exists(), 60, "the shutdown although the UPS fell silent")
+    assert site.event_ids()[-1] == SYSTEM_SHUTDOWN

@@ -242,6 +242,7 @@ bool CUPS::HandleStatusLine(const std::string& line) {
     capacity.ratedBatteryVoltage = rated.batteryVoltage;
     values.batteryCapacity = torvane::GetBatteryCapacity(capacity);
     status_.Set(values);
+    alarms_ = values.status;
 
     ChangeOutcome change = changes_.OnStatusParsed(
         {values, Now(), queue_.shutdownCommandSent(), queue_.selfTestCommandSent()});
@@ -297,7 +298,9 @@ void CUPS::RunSecSequence() {
 
 void CUPS::OnTick() {
     CountdownInput in;
-    in.status = status_.Get().status;
+    // What the UPS last said, even once it fell silent: a countdown that began must end in the
+    // shutdown when the cable is pulled or the UPS dies, not be forgotten with the readings.
+    in.status = alarms_;
     in.acFailTime = changes_.acFailTime();
     in.batteryLowTime = changes_.batteryLowTime();
     {

@@ -130,6 +130,7 @@ class CUPS final : public CBaseUPS, private CommNotifySink {
     int secBeeper_ = 0;
     bool secIdle_ = false;
     bool secBusy_ = false;
+    std::uint8_t alarms_ = 0;  // the last status byte the UPS sent; ResetData leaves it
 
     // Set from the main thread, read on the UPS thread.
     mutable std::mutex settingsMutex_;
