@@ -3,98 +3,13 @@ pseudo-terminal, its configuration in a registry tree of the test's own, its out
 beside it. The wall clock runs ten times faster for the agent (libfaketime; its timers keep
 real time), so a minute of countdown takes six seconds."""
 
-import os
-import pathlib
-import shutil
 import signal
-import struct
 import subprocess
-import tempfile
 import time
 
-import pytest
-
-from kelvora_env import binary, find_faketime, wait_until
-from upssim_client import Upssim
-
-TORVANE = binary("TORVANE", "windows", "service", "Torvane")
-UPSREC = binary("UPSREC", "tools", "upsrec", "upsrec")
-FAKETIME = find_faketime()
-assert FAKETIME, "libfaketime is not installed"
-
-AC_FAILURE, AC_RESTORED, BATTERY_LOW, SYSTEM_SHUTDOWN = 0x6D, 0x6E, 0x6F, 0x71
-
-
-class Agent:
-    def __init__(self, place, ups):
-        self.place = place
-        self.ups = ups
-        self.registry = place / "registry"
-        self.home = place / "home"
-        self.home.mkdir()
-        self.mark = place / "powered-off"
-        self.proc = None
-        self.err = None
-
-    def env(self):
-        env = dict(os.environ, TORVANE_REGISTRY=str(self.registry), TORVANE_HOME=str(self.home),
-                   TORVANE_COM1=self.ups.link, TORVANE_UTMP=str(self.place / "no-utmp"),
-                   TORVANE_POWEROFF=f"/usr/bin/touch {self.mark}")
-        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        return env
-
-    def configure(self, **fields):
-        values = dict(upsType=0, comPort=0, acFailDelay=1, batteryLowDelay=1, upsOffDelay=60,
-                      closeApps=0, showWarnings=0)
-        values.update(fields)
-        subprocess.run([UPSREC, "set", "config", *(f"{k}={v}" for k, v in values.items())],
-                       env=self.env(), check=True, capture_output=True, timeout=30)
-
-    def start(self, fast=True):
-        env = self.env()
-        if fast:
-            env.update(LD_PRELOAD=FAKETIME, FAKETIME="+0 x10", FAKETIME_NO_CACHE="1",
-                       FAKETIME_DONT_FAKE_MONOTONIC="1")
-        self.err = open(self.place / "torvane.err", "wb")
-        self.proc = subprocess.Popen([TORVANE], env=env, stdin=subprocess.DEVNULL,
-                                     stdout=self.err, stderr=subprocess.STDOUT)
-        self.ups.wait_for_command("Q1\r", timeout=30)
-        return self
-
-    def events(self):
-        """(id, type) of every record of Torvane.evt."""
-        path = self.home / "Torvane.evt"
-        data = path.read_bytes() if path.exists() else b""
-        records = []
-        for at in range(4, len(data) - 9, 10):
-            ev, ty, _ = struct.unpack_from("<IHI", data, at)
-            records.append((ev, ty))
-        return records
-
-    def event_ids(self):
-        return [ev for ev, _ in self.events()]
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(30)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        if self.err:
-            self.err.close()
-
-
-@pytest.fixture
-def site():
-    place = pathlib.Path(tempfile.mkdtemp(prefix="tv", dir="/tmp"))
-    sim = Upssim(place).start()
-    agent = Agent(place, sim)
-    yield agent
-    agent.stop()
-    sim.stop()
-    shutil.rmtree(place, ignore_errors=True)
+from kelvora_env import wait_until
+from torvane_site import (AC_FAILURE, AC_RESTORED, BATTERY_LOW, SYSTEM_SHUTDOWN, TORVANE,
+                          site)  # noqa: F401 (the fixture)
 
 
 def test_a_utility_failure_is_logged_counted_down_and_ends_in_the_shutdown(site):

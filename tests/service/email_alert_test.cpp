@@ -32,6 +32,21 @@ using ::testing::Pair;
 constexpr std::uint16_t kError = ups::CEventLogRecord::kError;
 constexpr std::uint16_t kInfo = ups::CEventLogRecord::kInformation;
 
+TEST(ParseMailServer, TakesAPortAfterTheHostAndKeepsPort25Otherwise) {
+    using A = MailServerAddress;
+    EXPECT_EQ(ParseMailServer("mail.example.org", 25), (A{"mail.example.org", 25}));
+    EXPECT_EQ(ParseMailServer("10.0.0.5", 25), (A{"10.0.0.5", 25}));
+    EXPECT_EQ(ParseMailServer("10.0.0.5:2525", 25), (A{"10.0.0.5", 2525}));
+    EXPECT_EQ(ParseMailServer("relay:65535", 25), (A{"relay", 65535}));
+    EXPECT_EQ(ParseMailServer("[::1]:2525", 25), (A{"::1", 2525}));
+    EXPECT_EQ(ParseMailServer("[::1]", 25), (A{"::1", 25}));
+    EXPECT_EQ(ParseMailServer("fe80::1", 25), (A{"fe80::1", 25}));
+    // A port that is no port refuses the server instead of falling back to 25.
+    for (const char* bad : {"relay:", "relay:0", "relay:65536", "relay:25x", "relay:-1",
+                            "relay: 25", ":2525", "[::1", "[::1]x", "[::1]:", "[]:25"})
+        EXPECT_EQ(ParseMailServer(bad, 25), std::nullopt) << bad;
+}
+
 TEST(SplitRecipients, CutsAtEverySemicolonButALeadingOne) {
     EXPECT_THAT(SplitRecipients("a@x"), ElementsAre("a@x"));
     EXPECT_THAT(SplitRecipients("a@x;b@y"), ElementsAre("a@x", "b@y"));
@@ -233,12 +248,12 @@ TEST(EmailEndToEnd, EveryRecipientGetsTheUtilityFailureMail) {
     MailServer server;
     ASSERT_NE(server.Port(), 0) << "the test mail server did not start";
     ups::CConfig config;
-    config.mailServer = "127.0.0.1";
+    // The port comes with the configured server, as an administrator gives it.
+    config.mailServer = "127.0.0.1:" + std::to_string(server.Port());
     ups::CMsgTab msgTab;
     msgTab.address[0] = "one@example.org;two@example.org";
     RecordingLog log;
     CSmtpClient::Options options;
-    options.port = server.Port();
     options.stepTimeout = std::chrono::seconds(10);
     options.localHost = "ups-host";
     CEmailAlert alert([&](int kind) { return MailSettingsFor(config, msgTab, kind); }, log,

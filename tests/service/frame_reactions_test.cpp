@@ -173,4 +173,64 @@ TEST(FrameReactions, RestoreMinutes) {
     EXPECT_LT(RestoreMinutes(false, now - 600, now, 120), 0) << "a power-on time that passed";
 }
 
+// Self-tests due at the given times; next(from) is the first at or after `from`.
+struct TestTimes {
+    std::vector<std::int64_t> at;
+    std::function<std::int64_t(std::int64_t)> Next() {
+        return [this](std::int64_t from) {
+            for (std::int64_t t : at)
+                if (t >= from) return t;
+            return std::int64_t{0};
+        };
+    }
+};
+
+int StartsOver(ScheduledTestWatch& watch, TestTimes& times, std::int64_t from, std::int64_t to,
+               std::int64_t step) {
+    int starts = 0;
+    for (std::int64_t now = from; now <= to; now += step) starts += watch.Due(now, times.Next());
+    return starts;
+}
+
+TEST(ScheduledTestWatch, EveryOccurrenceStartsOneTestHoweverFarApartTheLooksFall) {
+    const std::int64_t t = 1'700'000'000;
+    // Looks a second apart, and looks further apart (a late timer, a clock running fast).
+    for (std::int64_t step : {1, 2, 3, 7, 10, 59}) {
+        TestTimes times{{t + 100, t + 200}};
+        ScheduledTestWatch watch;
+        EXPECT_EQ(StartsOver(watch, times, t, t + 300, step), 2) << "looks " << step << " s apart";
+    }
+}
+
+TEST(ScheduledTestWatch, ALateLookStartsTheTestItPassedAndOnlyOnce) {
+    const std::int64_t t = 1'700'000'000;
+    TestTimes times{{t + 10}};
+    ScheduledTestWatch watch;
+    EXPECT_FALSE(watch.Due(t, times.Next()));
+    EXPECT_FALSE(watch.Due(t + 9, times.Next()));
+    EXPECT_TRUE(watch.Due(t + 14, times.Next())) << "four seconds late";
+    EXPECT_FALSE(watch.Due(t + 15, times.Next()));
+    EXPECT_FALSE(watch.Due(t + 16, times.Next()));
+}
+
+TEST(ScheduledTestWatch, NothingFromBeforeTheFirstLookOrLongAgo) {
+    const std::int64_t t = 1'700'000'000;
+    TestTimes times{{t - 30, t + 1000}};
+    ScheduledTestWatch watch;
+    EXPECT_FALSE(watch.Due(t, times.Next())) << "due before the agent started";
+    // A machine asleep for an hour wakes long after the test was due.
+    EXPECT_FALSE(watch.Due(t + 1000 + 3600, times.Next()));
+    EXPECT_FALSE(watch.Due(t + 1000 + 3601, times.Next()));
+}
+
+TEST(ScheduledTestWatch, AClockSetBackSeesTheTimeComeAgain) {
+    const std::int64_t t = 1'700'000'000;
+    TestTimes times{{t + 10}};
+    ScheduledTestWatch watch;
+    EXPECT_TRUE(watch.Due(t + 10, times.Next()));
+    EXPECT_FALSE(watch.Due(t + 11, times.Next()));
+    EXPECT_FALSE(watch.Due(t + 5, times.Next()));
+    EXPECT_TRUE(watch.Due(t + 10, times.Next()));
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -51,7 +52,20 @@ using MailSettingsSource = std::function<MailSettings(int kind)>;
 // Sends one mail; true on success.
 using Mailer = std::function<bool(const std::string& server, const std::string& recipient,
                                   const std::string& subject, const std::string& body)>;
+// The configured server may name its port, "host:port" or "[v6 address]:port", so that a relay
+// on another port can be used; without one the port is `options.port` (25).
 Mailer MakeSmtpMailer(CSmtpClient::Options options = {});
+
+struct MailServerAddress {
+    std::string host;
+    std::uint16_t port = 25;
+    bool operator==(const MailServerAddress&) const = default;
+};
+// The host and port of a configured server. A port that is not a number from 1 to 65535 gives
+// nothing: such a server is refused rather than tried on some port it did not name. A bare IPv6
+// address (more than one colon, no brackets) is all host.
+std::optional<MailServerAddress> ParseMailServer(std::string_view server,
+                                                 std::uint16_t defaultPort);
 
 // The recipients of an address list: the text is cut at each ";" that is not its first
 // character; a ";" at the start stays part of the address it begins.

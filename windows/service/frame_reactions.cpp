@@ -198,4 +198,14 @@ int RestoreMinutes(bool power_problem, std::optional<std::int64_t> next_power_on
     return static_cast<int>(std::clamp<std::int64_t>(minutes - delay_seconds / 60, 1, 9999));
 }
 
+bool ScheduledTestWatch::Due(std::int64_t now,
+                             const std::function<std::int64_t(std::int64_t from)>& next) {
+    // The first look, and one after the clock went back, cover the current second only.
+    if (last_ == 0 || now < last_) last_ = now - 1;
+    const std::int64_t from = std::max(last_ + 1, now - kLongestLookBack);
+    last_ = now;
+    const std::int64_t at = next(from);
+    return at > 0 && at <= now;
+}
+
 }  // namespace torvane

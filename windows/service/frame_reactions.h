@@ -160,4 +160,19 @@ std::string CountdownBoxText(const std::array<std::string, 7>& texts, bool ac_fa
 int RestoreMinutes(bool power_problem, std::optional<std::int64_t> next_power_on, std::int64_t now,
                    int delay_seconds);
 
+// When a scheduled self-test is due. The frame looks once a second, but a look can come late
+// (a busy machine, a wall clock that steps): every occurrence since the previous look counts,
+// once, so a late look neither misses a test nor starts one twice. A look after a long gap (a
+// machine woken from sleep, a clock set ahead) does not start a test that was due long ago.
+class ScheduledTestWatch {
+  public:
+    static constexpr std::int64_t kLongestLookBack = 120;  // seconds
+    // `next(from)`: the schedule's first self-test at or after `from`, 0 or less for none.
+    // True when one falls after the previous look and no later than `now`.
+    bool Due(std::int64_t now, const std::function<std::int64_t(std::int64_t from)>& next);
+
+  private:
+    std::int64_t last_ = 0;  // the previous look; 0 before the first
+};
+
 }  // namespace torvane

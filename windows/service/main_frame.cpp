@@ -134,19 +134,10 @@ void CMainFrame::OnTimer(std::uintptr_t id) {
 }
 
 void CMainFrame::ScheduledSelfTest() {
-    // Looked up from a second back, so that an occurrence is seen however late this tick runs;
-    // the flag makes it one test per occurrence, not one per second.
-    const std::int64_t now = Now();
     ups::CScheduleDetail entry;
-    std::int64_t next = schedule_.NextTime(ups::kSelfTest, entry, now - 1);
-    if (next > 0 && next <= now) {
-        if (!scheduledTestStarted_) {
-            scheduledTestStarted_ = true;
-            ups_->StartTest(entry.testLength);
-        }
-    } else {
-        scheduledTestStarted_ = false;
-    }
+    const bool due = testWatch_.Due(
+        Now(), [&](std::int64_t from) { return schedule_.NextTime(ups::kSelfTest, entry, from); });
+    if (due) ups_->StartTest(entry.testLength);
 }
 
 void CMainFrame::OnUpsNotify(int code, int value) {

@@ -80,7 +80,7 @@ class CMainFrame final : public platform::Window {
     std::shared_ptr<PageHandle> lastPage_;
     std::jthread closing_;
     std::atomic<int> closingChild_{0};
-    bool scheduledTestStarted_ = false;
+    ScheduledTestWatch testWatch_;
     std::atomic<bool> shuttingDown_{false};
     int lastAlertKind_ = -1;
 };
