@@ -97,6 +97,28 @@ touch {site.mark}
     assert site.event_ids()[-1] == SYSTEM_SHUTDOWN
 
 
+def test_battery_low_ends_a_closing_that_hangs_and_shuts_down_at_once(site):
+    # A Morkelnt that never ends, and a program that must not run once the battery is low.
+    script(site.home / "Morkelnt", f"""echo $$ >> {site.place}/morkelnt.pid
+exec sleep 600
+""")
+    program = script(site.place / "before-shutdown", f"touch {site.place}/program-ran\n")
+    site.configure(acFailDelay=1, closeApps=1, runProgram=1, programCmdLine=str(program),
+                   upsOffDelay=120)
+    site.start()
+    site.ups.ctl("utility", "fail")
+    pids = site.place / "morkelnt.pid"
+    wait_until(lambda: pids.exists() and pids.read_text().strip(), 60, "Morkelnt to start")
+    assert not site.mark.exists()
+    site.ups.ctl("battery", "low")
+    wait_until(lambda: site.mark.exists(), 60, "the shutdown at once")
+    pid = int(pids.read_text().split()[0])
+    wait_until(lambda: not pathlib.Path(f"/proc/{pid}").exists(), 30, "Morkelnt to be ended")
+    assert lines(pids) == [str(pid)], "started once"
+    assert not (site.place / "program-ran").exists()
+    assert "S02\r" in site.ups.commands()
+
+
 def test_morkelnt_without_a_display_reports_nothing_closed_and_ends(tmp_path):
     env = dict(os.environ, TORVANE_HOME=str(tmp_path))
     env.pop("DISPLAY", None)
