@@ -12,6 +12,7 @@
 #include "ups_lib/platform/registry.h"
 #include "ups_lib/platform/system_log.h"
 #include "ups_lib/trace.h"
+#include "usb_link.h"
 
 namespace torvane {
 
@@ -42,6 +43,7 @@ constexpr std::string_view kModelKey = "Software\\Stavlen\\UPSModel";
 CUPS::CUPS(std::function<std::int64_t()> now) : now_(std::move(now)) {}
 
 CUPS::~CUPS() {
+    StopUsbLink();
     // A link never calls into a UPS object that is going away.
     if (thread_) {
         thread_->Invoke([this] {
@@ -135,6 +137,7 @@ void CUPS::Connect(const ups::CConfig& config, CRS232& serial, CDemoComm& demo,
         case ups::CConfig::kDemo:
             DetachLink();
             demo.Close();
+            StopUsbLink();
             SetUsb(false);
             if (demo.Open(demoFile)) {
                 SetSecDialect(false);
@@ -142,13 +145,13 @@ void CUPS::Connect(const ups::CConfig& config, CRS232& serial, CDemoComm& demo,
             }
             return;
         case ups::CConfig::kStavUsb:
-            // The USB helper program is not part of this build yet: the UPS stays disconnected.
             DetachLink();
             serial.Close();
             demo.Close();
             SetSecDialect(false);
             SetUsb(true);
-            ups::Trace("USB UPS: no helper link in this build\n");
+            helperPresent_ = false;
+            StartUsbLink();
             return;
         case ups::CConfig::kStavlen:
         case ups::CConfig::kSec24:
@@ -157,6 +160,7 @@ void CUPS::Connect(const ups::CConfig& config, CRS232& serial, CDemoComm& demo,
         default:
             return;
     }
+    StopUsbLink();
     SetUsb(false);
     SetSecDialect(config.upsType != ups::CConfig::kStavlen);
     if (config.comPort == ups::CConfig::kNoPort) {
@@ -173,6 +177,27 @@ void CUPS::Connect(const ups::CConfig& config, CRS232& serial, CDemoComm& demo,
     stopping_ = false;
 }
 
+void CUPS::StartUsbLink() {
+    if (!self_.IsWindow()) return;
+    {
+        std::lock_guard lock(usbMutex_);
+        if (usbLink_) return;
+    }
+    auto link = std::make_unique<UsbLink>(self_);
+    if (!link->Open()) return;
+    std::lock_guard lock(usbMutex_);
+    usbLink_ = std::move(link);
+}
+
+void CUPS::StopUsbLink() {
+    std::unique_ptr<UsbLink> link;
+    {
+        std::lock_guard lock(usbMutex_);
+        link = std::move(usbLink_);
+    }
+    if (link) link->QuitHelper();
+}
+
 void CUPS::CommNotify(int lParam, int wParam) {
     // A reply is read before the reader waits again, so data-ready is a send; the rest are posts.
     if (lParam == kCommDataReady) {
@@ -185,6 +210,9 @@ void CUPS::CommNotify(int lParam, int wParam) {
 std::intptr_t CUPS::OnMessage(std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam) {
     if (msg == platform::kWmCommNotify) {
         OnLinkNotify(static_cast<int>(lparam), static_cast<int>(wparam));
+    } else if (msg == platform::kWmCopyData && lparam != 0) {
+        OnHelperReply(*reinterpret_cast<const platform::CopyDataMessage*>(lparam));
+        return 1;
     }
     return 0;
 }
@@ -212,6 +240,7 @@ void CUPS::OnLinkNotify(int lParam, int wParam) {
             break;
         }
         case kCommNoReply:
+            if (usb_) helperPresent_ = false;
             out = tracker_.OnNoReply(status_.Get().status);
             break;
         case kCommOpenFailed:
@@ -275,6 +304,24 @@ void CUPS::HandleReply(const std::string& reply) {
     }
 }
 
+void CUPS::OnHelperReply(const platform::CopyDataMessage& message) {
+    // A helper still answering after the UPS type changed has nothing to tell us.
+    if (!usb_) return;
+    if (message.identifier == kUsbReplyLine) {
+        std::string line = UsbReplyLine(message.data, q1::kReplyBufferSize);
+        if (!helperPresent_) {
+            helperPresent_ = true;
+            // One miss clears the flag but not the connection: the UPS was there all along,
+            // and its next reply must not log a second "connected".
+            if (!tracker_.connected()) OnLinkNotify(kCommConnected, 0);
+        }
+        tracker_.OnDataReady();
+        HandleReply(line);
+    } else if (message.identifier == kUsbNoAnswer) {
+        OnLinkNotify(kCommNoReply, 0);
+    }
+}
+
 void CUPS::RunSecSequence() {
     secBusy_ = true;
     secIdle_ = false;
@@ -313,7 +360,7 @@ void CUPS::OnTick() {
     scheduleActive_ = countdown_.scheduleActive();
     Post(counted.reactions);
 
-    if (link_ == nullptr) return;
+    if (link_ == nullptr && !usb_) return;
     TickInput tick;
     tick.link = Kind();
     tick.stopping = stopping_;
@@ -329,8 +376,8 @@ void CUPS::SendText(const std::string& text) {
 }
 
 void CUPS::Perform(const TickAction& a) {
-    if (a.readingMode) link_->SetReadingMode(*a.readingMode);
-    if (a.raiseContinue && !stopping_) link_->ContinueEvent().Set();
+    if (a.readingMode && link_ != nullptr) link_->SetReadingMode(*a.readingMode);
+    if (a.raiseContinue && !stopping_ && link_ != nullptr) link_->ContinueEvent().Set();
     if (a.setSecIdle) secIdle_ = true;
     if (a.infoQuerySent) tracker_.OnInfoQuerySent();
     for (const TimedSend& send : a.sends) {
@@ -339,7 +386,7 @@ void CUPS::Perform(const TickAction& a) {
             std::this_thread::sleep_for(std::chrono::milliseconds(send.waitAfterMs));
         }
     }
-    if (a.secAcknowledged) {
+    if (a.secAcknowledged && link_ != nullptr) {
         SecLine line{*link_, SteadySecClock(),
                      [this](int flags) {
                          if (auto* serial = dynamic_cast<CRS232*>(link_)) serial->Purge(flags);
@@ -351,7 +398,14 @@ void CUPS::Perform(const TickAction& a) {
             queue_.OnSelfTestAcknowledged();
         }
     }
-    if (a.usb) ups::Trace("USB request without a helper link\n");
+    if (a.usb) {
+        std::lock_guard lock(usbMutex_);
+        if (usbLink_) {
+            usbLink_->Request(*a.usb);
+        } else {
+            ups::Trace("USB request without a helper link\n");
+        }
+    }
     if (a.raiseShutdownDone) shutdownDone_.Set();
 }
 

@@ -20,6 +20,7 @@
 #include "ups_commands.h"
 #include "ups_countdown.h"
 #include "ups_lib/config.h"
+#include "ups_lib/platform/copy_data.h"
 #include "ups_lib/platform/events.h"
 #include "ups_lib/platform/message_loop.h"
 #include "ups_lib/ups_records.h"
@@ -29,6 +30,7 @@ namespace torvane {
 
 class CRS232;
 class CDemoComm;
+class UsbLink;
 
 // WM_UPS_NOTIFY: wParam the value (seconds, or 0), lParam the code.
 inline constexpr std::uint32_t kWmUpsNotify = platform::kWmUser + 10;
@@ -77,6 +79,8 @@ class CUPS final : public CBaseUPS, private CommNotifySink {
     void ResetData();
 
     bool IsConnected() const { return connected_; }
+    // The USB helper has answered since the last miss.
+    bool HelperPresent() const { return helperPresent_; }
     bool IsACFail() const override;
     bool IsBatteryLow() const override;
     bool IsStandby() const;
@@ -105,6 +109,9 @@ class CUPS final : public CBaseUPS, private CommNotifySink {
     void OnTick();
     void OnLinkNotify(int lParam, int wParam);
     void HandleReply(const std::string& reply);
+    void OnHelperReply(const platform::CopyDataMessage& message);
+    void StartUsbLink();
+    void StopUsbLink();
     bool HandleStatusLine(const std::string& line);
     void RunSecSequence();
     void Perform(const TickAction& action);
@@ -141,9 +148,14 @@ class CUPS final : public CBaseUPS, private CommNotifySink {
     std::atomic<bool> stopping_{false};
     CommandQueue queue_;
     std::mutex sendMutex_;
+    // Made and dropped by the connect step, used by the tick: the lock is held only to queue a
+    // request, never while the link is torn down (its endpoint may be waiting for the UPS thread).
+    std::mutex usbMutex_;
+    std::unique_ptr<UsbLink> usbLink_;
 
     // Read by any thread.
     std::atomic<bool> connected_{false};
+    std::atomic<bool> helperPresent_{false};
     std::atomic<std::int64_t> connectionTime_{0};
     std::atomic<bool> boost_{false};
     std::atomic<bool> buck_{false};
