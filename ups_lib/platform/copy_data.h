@@ -82,9 +82,14 @@ class CopyDataEndpoint {
     const std::string& caption() const { return caption_; }
 
     struct Impl;
+    // Only Open makes endpoints.
+    class Key {
+        friend class CopyDataEndpoint;
+        Key() = default;
+    };
+    CopyDataEndpoint(Key, std::string caption, std::unique_ptr<Impl> impl);
 
   private:
-    CopyDataEndpoint(std::string caption, std::unique_ptr<Impl> impl);
     std::string caption_;
     std::unique_ptr<Impl> impl_;
 };

@@ -270,7 +270,7 @@ struct CopyDataEndpoint::Impl {
     }
 };
 
-CopyDataEndpoint::CopyDataEndpoint(std::string caption, std::unique_ptr<Impl> impl)
+CopyDataEndpoint::CopyDataEndpoint(Key, std::string caption, std::unique_ptr<Impl> impl)
     : caption_(std::move(caption)), impl_(std::move(impl)) {}
 
 CopyDataEndpoint::~CopyDataEndpoint() = default;
@@ -335,8 +335,7 @@ std::unique_ptr<CopyDataEndpoint> CopyDataEndpoint::Open(std::string_view captio
     impl->stopWrite = UniqueFd(pipeFds[1]);
     Impl* raw = impl.get();
     impl->thread = std::jthread([raw] { raw->Run(); });
-    return std::unique_ptr<CopyDataEndpoint>(
-        new CopyDataEndpoint(std::string(caption), std::move(impl)));
+    return std::make_unique<CopyDataEndpoint>(Key(), std::string(caption), std::move(impl));
 }
 
 }  // namespace platform
