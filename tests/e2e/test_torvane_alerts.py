@@ -98,8 +98,10 @@ touch {site.mark}
 
 
 def test_battery_low_ends_a_closing_that_hangs_and_shuts_down_at_once(site):
-    # A Morkelnt that never ends, and a program that must not run once the battery is low.
+    # A Morkelnt that never ends and does not even heed a request to (an ignored signal stays
+    # ignored across exec), and a program that must not run once the battery is low.
     script(site.home / "Morkelnt", f"""echo $$ >> {site.place}/morkelnt.pid
+trap '' TERM
 exec sleep 600
 """)
     program = script(site.place / "before-shutdown", f"touch {site.place}/program-ran\n")

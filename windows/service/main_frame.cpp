@@ -21,6 +21,9 @@ using ups::CEventLogRecord;
 // three repeats of the command take, and a little more.
 constexpr auto kUpsConfirmationLimit = 30s;
 
+// How long a program of the closing sequence has to end when it is asked to.
+constexpr auto kClosingGrace = 5s;
+
 }  // namespace
 
 // The schedule as the UPS object's countdown asks it.
@@ -66,11 +69,7 @@ CMainFrame::CMainFrame(bool program_mode)
 CMainFrame::~CMainFrame() {
     KillTimer(kFrameSecondTimer);
     KillTimer(kFrameMinuteTimer);
-    if (closing_.joinable()) {
-        closing_.request_stop();
-        StopProcess(closingChild_.exchange(0));
-        closing_.join();
-    }
+    EndClosing();
     // The links stop talking before the UPS object goes.
     ups_->DetachLink();
     serial_.Close();
@@ -184,23 +183,32 @@ void CMainFrame::ShowBox(const std::string& text) {
 }
 
 void CMainFrame::StartClosing() {
-    if (closing_.joinable()) {
-        closing_.request_stop();
-        StopProcess(closingChild_.exchange(0));
-        closing_.join();
-    }
+    EndClosing();
     const bool closeApps = config_.closeApps != 0;
     const bool runProgram = config_.runProgram != 0 && !config_.programCmdLine.empty();
     const std::string command = config_.programCmdLine;
     auto frame = handle();
     closing_ = std::jthread([this, closeApps, runProgram, command, frame](std::stop_token stop) {
         auto run_and_wait = [&](const std::vector<std::string>& argv) {
-            if (stop.stop_requested()) return;
-            if (auto pid = StartProcess(argv)) {
-                closingChild_ = *pid;
-                WaitProcess(*pid);
+            int pid = 0;
+            {
+                // Started under the lock, so that EndClosing either finds the child to stop
+                // or finds the stop asked for before it: a child that slipped between the two
+                // could hold a battery-low shutdown for as long as it liked.
+                std::lock_guard lock(closingMutex_);
+                if (stop.stop_requested()) return;
+                auto started = StartProcess(argv);
+                if (!started) return;
+                pid = closingChild_ = *started;
+            }
+            // Reaped only once it is off the list, so that the id EndClosing may signal is
+            // never another process's.
+            AwaitExit(pid);
+            {
+                std::lock_guard lock(closingMutex_);
                 closingChild_ = 0;
             }
+            WaitProcess(pid);
         };
         if (closeApps) {
             auto program = FindOutsideProgram("Morkelnt");
@@ -211,12 +219,32 @@ void CMainFrame::StartClosing() {
     });
 }
 
-void CMainFrame::BatteryLowShutdown() {
-    if (closing_.joinable()) {
-        closing_.request_stop();
-        StopProcess(closingChild_.exchange(0));
-        closing_.join();
+void CMainFrame::EndClosing() {
+    if (!closing_.joinable()) return;
+    closing_.request_stop();
+    {
+        std::lock_guard lock(closingMutex_);
+        SignalStop(closingChild_);
     }
+    // A program that ignores the request must not hold the shutdown: after a grace time it is
+    // ended outright.
+    const auto until = std::chrono::steady_clock::now() + kClosingGrace;
+    for (;;) {
+        {
+            std::lock_guard lock(closingMutex_);
+            if (closingChild_ == 0) break;
+            if (std::chrono::steady_clock::now() >= until) {
+                SignalStop(closingChild_, true);
+                break;
+            }
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    closing_.join();
+}
+
+void CMainFrame::BatteryLowShutdown() {
+    EndClosing();
     // The page goes out before the machine goes down, but a modem that hangs must not keep it up
     // until the battery is flat.
     if (lastPage_) lastPage_->WaitFor(CPagerAlerts::kLongestPage);

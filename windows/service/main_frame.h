@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -55,6 +56,8 @@ class CMainFrame final : public platform::Window {
     void Alert(int kind);
     void ShowBox(const std::string& text);
     void StartClosing();
+    // Ends the closing thread, and the program it waits for, if it runs.
+    void EndClosing();
     void ShutDownNow(bool turnUpsOff, bool shutdownSystem);
     void BatteryLowShutdown();
     void SampleDataLog();
@@ -79,7 +82,8 @@ class CMainFrame final : public platform::Window {
     std::unique_ptr<CPagerAlerts> pager_;
     std::shared_ptr<PageHandle> lastPage_;
     std::jthread closing_;
-    std::atomic<int> closingChild_{0};
+    std::mutex closingMutex_;
+    int closingChild_ = 0;  // under closingMutex_: the program the closing thread waits for
     ScheduledTestWatch testWatch_;
     std::atomic<bool> shuttingDown_{false};
     int lastAlertKind_ = -1;

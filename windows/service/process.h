@@ -21,6 +21,12 @@ std::optional<int> StartProcess(const std::vector<std::string>& argv);
 int WaitProcess(int pid);
 // Asks a started process to end (and reaps it).
 void StopProcess(int pid);
+// Waits until a started process has ended but leaves it to be reaped by WaitProcess, so that
+// its id cannot pass to another process while someone may still signal it.
+void AwaitExit(int pid);
+// Asks a started process that has not been reaped yet to end (or, with `force`, ends it),
+// without waiting.
+void SignalStop(int pid, bool force = false);
 
 // Splits a command line at blanks and tabs (no quoting: a command that needs it belongs in a
 // script). Empty words are dropped.

@@ -66,6 +66,18 @@ void StopProcess(int pid) {
     WaitProcess(pid);
 }
 
+void AwaitExit(int pid) {
+    if (pid <= 0) return;
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0) {
+        if (errno != EINTR) return;
+    }
+}
+
+void SignalStop(int pid, bool force) {
+    if (pid > 0) kill(pid, force ? SIGKILL : SIGTERM);
+}
+
 }  // namespace torvane
 
 #endif  // _WIN32
