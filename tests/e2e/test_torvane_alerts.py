@@ -291,9 +291,6 @@ def test_the_demo_link_replays_its_file(site):
     assert (site.home / "Torvane.dat").exists()
 
 
-@pytest.mark.xfail(strict=True, reason=(
-    "the UPS object starts with its SEC idle flag clear and only a finished poll sequence sets "
-    "it, so the first SEC poll is never sent: CUPS::secIdle_ must start true (ups.h)"))
 def test_the_sec_dialect_is_polled_and_reports_a_utility_failure():
     site = make_site(args=("--dialect", "sec"))
     try:

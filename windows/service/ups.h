@@ -135,7 +135,7 @@ class CUPS final : public CBaseUPS, private CommNotifySink {
     Countdown countdown_;
     int secCapacity_ = -1;
     int secBeeper_ = 0;
-    bool secIdle_ = false;
+    bool secIdle_ = true;  // no SEC poll sequence runs yet, so the first poll may go out
     bool secBusy_ = false;
     std::uint8_t alarms_ = 0;  // the last status byte the UPS sent; ResetData leaves it
 
