@@ -1,7 +1,9 @@
 #include "ups_lib/platform/copy_data.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -15,11 +17,14 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
 #include "ups_lib/platform/events.h"
 #include "ups_lib/platform/message_loop.h"
+
+extern char** environ;
 
 namespace {
 
@@ -72,6 +77,114 @@ class Inbox : public platform::Window {
     std::vector<Seen> seen_;
 };
 
+// Another process, started afresh: fork, then at once exec of this test program running one of
+// the CopyDataChild tests below. A child that went on from the fork of a program with threads
+// running could deadlock in the allocator (the sanitizers' above all), so none does.
+struct Child {
+    pid_t pid = -1;
+    int ready = -1;  // the child writes one byte here once its endpoint is up
+};
+
+Child StartChild(const std::string& mode, bool as_nobody, const std::filesystem::path& rundir,
+                 bool open_to_all = false) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "TORVANE_RUNDIR=", 15) != 0) env.emplace_back(*e);
+    }
+    env.push_back("TORVANE_RUNDIR=" + rundir.string());
+    env.push_back("COPY_DATA_CHILD=" + mode);
+    env.push_back("COPY_DATA_READY_FD=" + std::to_string(fds[1]));
+    if (open_to_all) env.emplace_back("COPY_DATA_OPEN_TO_ALL=1");
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=CopyDataChild." + mode;
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        int quiet = open("/dev/null", O_WRONLY);
+        if (quiet >= 0) dup2(quiet, STDOUT_FILENO);
+        if (as_nobody &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(100);
+        }
+        execve(self.c_str(), argv, envp.data());
+        _exit(101);
+    }
+    close(fds[1]);
+    return {pid, fds[0]};
+}
+
+// The child's ready byte, or -1 when none came within half a minute.
+int ReadyByte(const Child& child) {
+    pollfd p{child.ready, POLLIN, 0};
+    if (poll(&p, 1, 30000) != 1) return -1;
+    char c = 0;
+    return read(child.ready, &c, 1) == 1 ? c : -1;
+}
+
+// The child's exit status: 200 when it had to be killed after half a minute (or `stop` says so
+// at once), 201 when a signal ended it.
+int Finish(Child& child, bool stop = false) {
+    int status = 0;
+    for (int waited = 0; !stop && waited < 300; ++waited) {
+        if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
+            close(child.ready);
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 201;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, &status, 0);
+    close(child.ready);
+    return 200;
+}
+
+const char* ChildMode() {
+    return std::getenv("COPY_DATA_CHILD");
+}
+
+void SignalReady(bool ok) {
+    const char* fd = std::getenv("COPY_DATA_READY_FD");
+    char c = ok ? 1 : 0;
+    if (fd == nullptr || write(std::atoi(fd), &c, 1) != 1) _exit(3);
+}
+
+// The children's parts. Run by themselves they do nothing.
+TEST(CopyDataChild, Send) {
+    if (ChildMode() == nullptr) GTEST_SKIP() << "the child of another test";
+    auto r = SendCopyData("Torvane 2000 for Windows", 1, "hello");
+    _exit(static_cast<int>(r.status));
+}
+
+TEST(CopyDataChild, OpenEndpoint) {
+    if (ChildMode() == nullptr) GTEST_SKIP() << "the child of another test";
+    WindowThread thread;
+    auto inbox = thread.Create<Inbox>();
+    _exit(CopyDataEndpoint::Open("Stavlen USB", inbox->handle()) ? 1 : 0);
+}
+
+TEST(CopyDataChild, Receiver) {
+    if (ChildMode() == nullptr) GTEST_SKIP() << "the child of another test";
+    WindowThread thread;
+    auto inbox = thread.Create<Inbox>();
+    auto endpoint = CopyDataEndpoint::Open("Stavlen USB", inbox->handle());
+    if (endpoint && std::getenv("COPY_DATA_OPEN_TO_ALL") != nullptr) {
+        // Open to all, so only the agent's own checks stand in the way.
+        const char* run = std::getenv("TORVANE_RUNDIR");
+        chmod((std::filesystem::path(run) / platform::detail::CopyDataFileName("Stavlen USB"))
+                  .c_str(),
+              0666);
+    }
+    SignalReady(endpoint != nullptr);
+    pause();
+    _exit(2);
+}
+
 // Every test gets a run directory of its own, readable by all like /run/torvane.
 class CopyDataTest : public ::testing::Test {
   protected:
@@ -90,20 +203,6 @@ class CopyDataTest : public ::testing::Test {
     }
     std::filesystem::path SocketOf(const std::string& caption) {
         return run_ / platform::detail::CopyDataFileName(caption);
-    }
-
-    // Runs `body` in a child process as user nobody; its exit status.
-    static int AsNobody(const std::function<int()>& body) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
-                _exit(100);
-            }
-            _exit(body());
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
     }
 
     ups::test::TempDir dir_;
@@ -212,30 +311,14 @@ TEST_F(CopyDataTest, AHandlerThatDoesNotReturnInTimeIsGivenUp) {
 }
 
 TEST_F(CopyDataTest, AReceiverThatDiesBeforeAnsweringIsNoticedAndItsNameFreed) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        WindowThread thread;
-        auto inbox = thread.Create<Inbox>();
-        auto endpoint = CopyDataEndpoint::Open("Stavlen USB", inbox->handle());
-        char c = endpoint ? 1 : 0;
-        if (write(ready[1], &c, 1) != 1) _exit(3);
-        pause();
-        _exit(2);
-    }
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 1);
+    Child child = StartChild("Receiver", false, run_);
+    ASSERT_EQ(ReadyByte(child), 1);
     // Not a time-out: the sender learns at once that nobody will answer.
     auto started = std::chrono::steady_clock::now();
     auto r = SendCopyData("Stavlen USB", kDie, "", {}, 60s);
     EXPECT_EQ(r.status, CopyDataStatus::kBroken);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(ready[0]);
-    close(ready[1]);
+    EXPECT_EQ(Finish(child), 0) << "the child ends itself on the message";
     // The dead endpoint's socket file is left behind: it answers nobody, and a new endpoint
     // takes the name over.
     EXPECT_TRUE(std::filesystem::exists(SocketOf("Stavlen USB")));
@@ -249,59 +332,35 @@ TEST_F(CopyDataTest, AReceiverThatDiesBeforeAnsweringIsNoticedAndItsNameFreed) {
 TEST_F(CopyDataTest, AnotherUserCanNeitherTalkToAnEndpointNorPoseAsOne) {
     auto endpoint = Open("Torvane 2000 for Windows");
     ASSERT_TRUE(endpoint);
-    auto send = [] {
-        auto r = SendCopyData("Torvane 2000 for Windows", 1, "hello");
-        return static_cast<int>(r.status);
+    auto send = [this] {
+        Child child = StartChild("Send", true, run_);
+        return Finish(child);
     };
     // The socket file is for its owner only...
-    EXPECT_EQ(AsNobody(send), static_cast<int>(CopyDataStatus::kRefused));
+    EXPECT_EQ(send(), static_cast<int>(CopyDataStatus::kRefused));
     // ...and where its mode lets anyone connect, the credentials still keep them out.
     ASSERT_EQ(chmod(SocketOf("Torvane 2000 for Windows").c_str(), 0666), 0);
-    EXPECT_EQ(AsNobody(send), static_cast<int>(CopyDataStatus::kRefused));
+    EXPECT_EQ(send(), static_cast<int>(CopyDataStatus::kRefused));
     EXPECT_TRUE(inbox_->seen().empty());
     EXPECT_EQ(SendCopyData("Torvane 2000 for Windows", 1, "hello").result, 6);
 
     // Nobody cannot make an endpoint in our run directory...
-    EXPECT_EQ(AsNobody([] {
-                  WindowThread thread;
-                  auto inbox = thread.Create<Inbox>();
-                  return CopyDataEndpoint::Open("Stavlen USB", inbox->handle()) ? 1 : 0;
-              }),
-              0);
+    Child maker = StartChild("OpenEndpoint", true, run_);
+    EXPECT_EQ(Finish(maker), 0);
     // ...and one made in a directory of nobody's is not believed.
     auto theirs = dir_ / "theirs";
     std::filesystem::create_directory(theirs);
     ASSERT_EQ(chown(theirs.c_str(), kNobody, kNobody), 0);
     chmod(theirs.c_str(), 0755);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(1);
-        setenv("TORVANE_RUNDIR", theirs.c_str(), 1);
-        WindowThread thread;
-        auto inbox = thread.Create<Inbox>();
-        auto fake = CopyDataEndpoint::Open("Stavlen USB", inbox->handle());
-        // Open to all, so only our checks stand in the way.
-        chmod((theirs / "Stavlen%20USB").c_str(), 0666);
-        char c = fake ? 1 : 0;
-        if (write(ready[1], &c, 1) != 1) _exit(3);
-        pause();
-        _exit(2);
-    }
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    EXPECT_EQ(c, 1);
+    Child fake = StartChild("Receiver", true, theirs, true);
+    EXPECT_EQ(ReadyByte(fake), 1);
     setenv("TORVANE_RUNDIR", theirs.c_str(), 1);
     EXPECT_EQ(SendCopyData("Stavlen USB", 150, "x").status, CopyDataStatus::kRefused);
     EXPECT_FALSE(platform::FindCopyDataWindow("Stavlen USB"));
     // Even with the directory made ours, the endpoint's owner is not one we talk to.
     ASSERT_EQ(chown(theirs.c_str(), 0, 0), 0);
     EXPECT_EQ(SendCopyData("Stavlen USB", 150, "x").status, CopyDataStatus::kRefused);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    close(ready[0]);
-    close(ready[1]);
+    Finish(fake, true);
 }
 
 TEST_F(CopyDataTest, ARunDirectoryOthersMayWriteIsRefused) {
