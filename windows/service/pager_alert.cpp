@@ -1,5 +1,7 @@
 #include "pager_alert.h"
 
+#include "rs232.h"
+
 #include <cstdlib>
 #include <utility>
 
@@ -18,18 +20,17 @@ PagerSettings PagerSettingsFor(const ups::CConfig& config, const ups::CMsgTab& m
 }
 
 std::string PagerPortName(int portIndex) {
-    if (portIndex < 0 || portIndex > 8) return {};
-    return "COM" + std::string(1, static_cast<char>('1' + portIndex));
+    return ComPortName(portIndex);
 }
 
 std::string ComPortDevice(std::string_view portName) {
 #ifdef _WIN32
     return "\\\\.\\" + std::string(portName);
 #else
-    const std::string name(portName);
-    if (const char* path = std::getenv(("TORVANE_" + name).c_str()); path && *path) return path;
-    if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '9')
-        return "/dev/ttyS" + std::string(1, static_cast<char>(name[3] - 1));
+    // The modem's COMn names the same device as the UPS's COMn would.
+    for (int index = 0; index <= 8; ++index) {
+        if (ComPortName(index) == portName) return ComPortPath(index);
+    }
     return {};
 #endif
 }
