@@ -71,6 +71,9 @@ bool CCloseInfo::Load(const std::filesystem::path& file) {
         ini = IniFile::Parse("");
     }
     LoadFrom(*ini);
+    // Already marked: nothing to write. A panel may ask for the report as often as it likes,
+    // and each write is a synchronised replacement of the file.
+    if (error != platform::ReadError::Missing && ini->Get(kMain, "ShowMsg") == "0") return true;
     ini->Set(kMain, "ShowMsg", "0");
     return ini->Save(file);
 }

@@ -107,4 +107,21 @@ std::int64_t CSchedule::NextTime(std::uint16_t event, CScheduleDetail& entry_out
     return kept;
 }
 
+std::string ScheduleProblem(const CSchedule& schedule) {
+    const std::vector<CScheduleDetail> entries = schedule.Entries();
+    if (entries.size() > kMaxScheduleEntries)
+        return std::to_string(entries.size()) + " entries, more than " +
+               std::to_string(kMaxScheduleEntries);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const CScheduleDetail& e = entries[i];
+        const std::string entry = "entry " + std::to_string(i + 1) + ": ";
+        if (e.event > kSelfTest) return entry + "event " + std::to_string(e.event);
+        if (e.frequency > kEverySecondMonth)
+            return entry + "frequency " + std::to_string(e.frequency);
+        if (e.event == kSelfTest && e.testLength < -1)
+            return entry + "test length " + std::to_string(e.testLength);
+    }
+    return {};
+}
+
 }  // namespace ups

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/registry.h"
@@ -86,5 +87,11 @@ class CSchedule final : public Serializable {
     mutable std::mutex mutex_;
     std::vector<CScheduleDetail> entries_;
 };
+
+// Why `schedule` cannot be kept ("entry 3: frequency 7"), or empty when every entry is one the
+// agent can act on. A list longer than kMaxScheduleEntries is refused too: the agent looks
+// through the whole list at every tick.
+inline constexpr std::size_t kMaxScheduleEntries = 1024;
+std::string ScheduleProblem(const CSchedule& schedule);
 
 }  // namespace ups

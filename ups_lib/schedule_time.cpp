@@ -9,17 +9,6 @@ namespace ups {
 
 namespace {
 
-std::optional<std::tm> LocalTime(std::int64_t t) {
-    const std::time_t tt = static_cast<std::time_t>(t);
-    std::tm out{};
-#ifdef _WIN32
-    if (localtime_s(&out, &tt) != 0) return std::nullopt;
-#else
-    if (localtime_r(&tt, &out) == nullptr) return std::nullopt;
-#endif
-    return out;
-}
-
 // mktime normalises out-of-range fields (day 40 of a month, month 14), which is what makes
 // "add n days" a simple addition; tm_isdst = -1 lets it pick summer or winter time itself.
 std::int64_t MakeLocal(long long year, long long month, long long day, const std::tm& clock) {
@@ -98,6 +87,17 @@ std::int64_t NextOccurrence(std::int64_t first, std::uint16_t frequency, std::in
         default:
             return first;
     }
+}
+
+std::optional<std::tm> LocalTime(std::int64_t t) {
+    const std::time_t tt = static_cast<std::time_t>(t);
+    std::tm out{};
+#ifdef _WIN32
+    if (localtime_s(&out, &tt) != 0) return std::nullopt;
+#else
+    if (localtime_r(&tt, &out) == nullptr) return std::nullopt;
+#endif
+    return out;
 }
 
 }  // namespace ups

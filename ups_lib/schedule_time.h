@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <optional>
 
 namespace ups {
 
@@ -20,6 +22,9 @@ enum ScheduleFrequency : std::uint16_t {
 // before now; callers skip such results. Returns -1 when the arithmetic cannot give a time (a
 // date outside what the C library can represent).
 std::int64_t NextOccurrence(std::int64_t first, std::uint16_t frequency, std::int64_t now);
+
+// The local calendar time of `t`; none when the C library cannot represent it.
+std::optional<std::tm> LocalTime(std::int64_t t);
 
 // Days in a month of the Gregorian calendar (month 0..11, full year like 2024).
 int DaysInMonth(long long year, int month);

@@ -2,6 +2,7 @@
 
 #include <sys/ipc.h>
 #include <sys/msg.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,9 @@ struct MsgBuf {
 
 // Enough to outlast any race; a queue still not ours after that is claimed again later.
 constexpr int kClaimAttempts = 1000;
+// A user spinning on another core can win the same race many times in a row while we run in
+// step with it; a short, varying pause now and then breaks that step.
+constexpr int kAttemptsBetweenPauses = 50;
 
 int ModeFor(int id) {
     return (id == kControlQueueId || id == kCommandQueueId) ? 0600 : 0644;
@@ -68,6 +72,12 @@ int ClaimMsgQ(int id) {
         if (ours && (info.msg_perm.mode & 0777) == static_cast<unsigned>(mode)) return q;
         // Someone else made it, or it is open to more users than it should be.
         msgctl(q, IPC_RMID, nullptr);
+        if (attempt % kAttemptsBetweenPauses == kAttemptsBetweenPauses - 1) {
+            struct timespec pause {
+                0, (attempt % 7 + 1) * 20000L
+            };
+            nanosleep(&pause, nullptr);
+        }
     }
     return -1;
 }

@@ -216,7 +216,12 @@ TEST_F(MsgQ, AUserRacingToRecreateTheKeysNeverKeepsAQueue) {
     while (msgget(key, 0) < 0) std::this_thread::yield();  // the attacker is at work
     int claimed = 0;
     for (int trial = 0; trial < 2000; ++trial) {
-        int q = ClaimMsgQ(kControlQueueId);
+        // A claim may lose every one of its attempts; the daemon then claims again on its
+        // next round, and never takes the attacker's queue meanwhile. On a busy machine the
+        // attacker can keep in step for several rounds, so the test allows many: what it checks
+        // is that a queue claimed is always ours.
+        int q = -1;
+        for (int round = 0; round < 100 && q < 0; ++round) q = ClaimMsgQ(kControlQueueId);
         ASSERT_GE(q, 0) << "trial " << trial;
         struct msqid_ds info {};
         ASSERT_EQ(msgctl(q, IPC_STAT, &info), 0);

@@ -9,6 +9,14 @@ from snmp_agent import Agent, Netns, NetnsError
 from upssim_client import Upssim
 
 
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """Keeps each phase's report on the test, so that a fixture can tell a failed test."""
+    outcome = yield
+    report = outcome.get_result()
+    setattr(item, "rep_" + report.when, report)
+
+
 def pytest_configure(config):
     config.addinivalue_line(
         "markers", "agent_time_scale(x): run the `agent` fixture's simulator with --time-scale x")

@@ -74,3 +74,17 @@ def test_a_ups_link_that_dies_mid_countdown_still_ends_in_the_shutdown(site):
     site.ups.stop()  # the cable is pulled: the pseudo-terminal hangs up
     wait_until(lambda: site.mark.exists(), 60, "the shutdown although the UPS fell silent")
     assert site.event_ids()[-1] == SYSTEM_SHUTDOWN
+
+
+def test_a_ups_that_falls_silent_mid_countdown_is_still_switched_off_as_for_a_utility_failure(site):
+    # Its replies stop (a broken receive wire) but it still hears: the switch-off must carry no
+    # restart time, as for any utility failure, not the "none scheduled" 9999 minutes that would
+    # keep it off for a week once the power is back.
+    site.configure(acFailDelay=3, upsOffDelay=60)
+    site.start()
+    site.ups.ctl("utility", "fail")
+    wait_until(lambda: AC_FAILURE in site.event_ids(), 20, "the AC-failure record")
+    site.ups.ctl("reply", "silent")
+    site.ups.wait_for_command("S01\r", timeout=60)
+    wait_until(lambda: site.mark.exists(), 40, "the shutdown although the UPS fell silent")
+    assert not [c for c in site.ups.commands() if c.startswith("S01R")]

@@ -154,7 +154,7 @@ def recording_tessvar(site):
 
 def test_warning_boxes_show_the_countdown_and_the_restore(site):
     log = recording_tessvar(site)
-    site.configure(acFailDelay=2, showWarnings=1, warnRepeat=3600)
+    site.configure(acFailDelay=2, showWarnings=1, warnRepeat=600)
     site.start()
     site.ups.ctl("utility", "fail")
     wait_until(lambda: records(log), 30, "the countdown box")

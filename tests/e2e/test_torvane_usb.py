@@ -7,6 +7,7 @@ import os
 import pathlib
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import tempfile
@@ -14,14 +15,13 @@ import time
 
 import pytest
 
-from kelvora_env import binary, find_faketime, wait_until
+from kelvora_env import binary, fast_agent_clock, wait_until
+from torvane_site import free_port, loopback_address
 from upssim_client import Upssim
 
 TORVANE = binary("TORVANE", "windows", "service", "Torvane")
 LONAVEX = str(pathlib.Path(TORVANE).with_name("Lonavex"))
 UPSREC = binary("UPSREC", "tools", "upsrec", "upsrec")
-FAKETIME = find_faketime()
-assert FAKETIME, "libfaketime is not installed"
 
 AC_FAILURE, SYSTEM_SHUTDOWN = 0x6D, 0x71
 HELPER_SOCKET = "Stavlen%20USB"
@@ -38,12 +38,17 @@ class UsbSite:
         self.proc = None
         self.helper = None
         self.files = []
+        self.listen = loopback_address()
+        self.tcp_port = free_port(host=self.listen)
+        self.udp_port = free_port(socket.SOCK_DGRAM, self.listen)
 
     def env(self):
         env = dict(os.environ, TORVANE_REGISTRY=str(self.place / "registry"),
                    TORVANE_HOME=str(self.home), TORVANE_RUNDIR=str(self.run),
                    TORVANE_USB_DEVICE=self.ups.link, TORVANE_UTMP=str(self.place / "no-utmp"),
-                   TORVANE_POWEROFF=f"/usr/bin/touch {self.mark}", TORVANE_TRACE="1")
+                   TORVANE_POWEROFF=f"/usr/bin/touch {self.mark}", TORVANE_TRACE="1",
+                   TORVANE_LISTEN=self.listen, TORVANE_TCP_PORT=str(self.tcp_port),
+                   TORVANE_UDP_PORT=str(self.udp_port))
         # Nothing on the serial ports: a poll that reaches the UPS came through the helper.
         for n in range(1, 10):
             env.pop(f"TORVANE_COM{n}", None)
@@ -65,8 +70,7 @@ class UsbSite:
 
     def start(self):
         env = self.env()
-        env.update(LD_PRELOAD=FAKETIME, FAKETIME="+0 x10", FAKETIME_NO_CACHE="1",
-                   FAKETIME_DONT_FAKE_MONOTONIC="1")
+        env.update(fast_agent_clock())
         out = self.log("torvane.err")
         self.proc = subprocess.Popen([TORVANE], env=env, stdin=subprocess.DEVNULL, stdout=out,
                                      stderr=subprocess.STDOUT)
@@ -106,6 +110,17 @@ class UsbSite:
         return self.ups.commands().count("Q1\r")
 
     def end(self):
+        # Shown by pytest only when the test failed: what the agent said last, and where each
+        # of its threads waits, for a hang that shows only on a busy machine.
+        print("agent trace, last lines:\n" + "\n".join(self.trace().splitlines()[-60:]))
+        if self.proc and self.proc.poll() is None:
+            for task in sorted(pathlib.Path(f"/proc/{self.proc.pid}/task").glob("*")):
+                try:
+                    name = (task / "comm").read_text().strip()
+                    wchan = (task / "wchan").read_text().strip()
+                except OSError:
+                    continue
+                print(f"thread {task.name} {name}: {wchan}")
         for p in (self.proc, self.helper):
             if p and p.poll() is None:
                 p.send_signal(signal.SIGTERM)

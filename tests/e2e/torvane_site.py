@@ -4,24 +4,39 @@ read back, and the simulated UPS on a pseudo-terminal."""
 
 import os
 import pathlib
+import random
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import tempfile
 
 import pytest
 
-from kelvora_env import binary, find_faketime
+from kelvora_env import binary, fast_agent_clock
 from upssim_client import Upssim
 
 TORVANE = binary("TORVANE", "windows", "service", "Torvane")
 UPSREC = binary("UPSREC", "tools", "upsrec", "upsrec")
-FAKETIME = find_faketime()
-assert FAKETIME, "libfaketime is not installed"
 
 AC_FAILURE, AC_RESTORED, BATTERY_LOW, SYSTEM_SHUTDOWN = 0x6D, 0x6E, 0x6F, 0x71
 SELF_TEST, PAGER_FAILED, MAIL_FAILED, PAGER_SENT, MAIL_SENT = 0x72, 0x73, 0x74, 0x75, 0x76
+
+
+def loopback_address():
+    """An address of the loopback network no other agent of these tests listens on: with a port
+    that was free a moment ago alone, two agents started at once could share it, and one test
+    would talk to the other's agent."""
+    return "127.%d.%d.%d" % (random.randrange(1, 255), random.randrange(256),
+                             random.randrange(1, 255))
+
+
+def free_port(kind=socket.SOCK_STREAM, host="127.0.0.1"):
+    """A port nothing listens on now at `host`, for an agent of its own."""
+    with socket.socket(socket.AF_INET, kind) as s:
+        s.bind((host, 0))
+        return s.getsockname()[1]
 
 
 class Agent:
@@ -32,6 +47,11 @@ class Agent:
         self.home = place / "home"
         self.home.mkdir()
         self.mark = place / "powered-off"
+        self.run = place / "run"  # the copy-data endpoints
+        self.run.mkdir(mode=0o755)
+        self.listen = loopback_address()
+        self.tcp_port = free_port(host=self.listen)
+        self.udp_port = free_port(socket.SOCK_DGRAM, self.listen)
         self.extra_env = {}
         self.proc = None
         self.err = None
@@ -39,7 +59,9 @@ class Agent:
     def env(self):
         env = dict(os.environ, TORVANE_REGISTRY=str(self.registry), TORVANE_HOME=str(self.home),
                    TORVANE_COM1=self.ups.link, TORVANE_UTMP=str(self.place / "no-utmp"),
-                   TORVANE_POWEROFF=f"/usr/bin/touch {self.mark}")
+                   TORVANE_POWEROFF=f"/usr/bin/touch {self.mark}", TORVANE_RUNDIR=str(self.run),
+                   TORVANE_LISTEN=self.listen, TORVANE_TCP_PORT=str(self.tcp_port),
+                   TORVANE_UDP_PORT=str(self.udp_port), TORVANE_TRACE="1")
         env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         env.pop("DISPLAY", None)
         env.update(self.extra_env)
@@ -55,14 +77,14 @@ class Agent:
         values.update(fields)
         self.upsrec("config", **values)
 
-    def start(self, fast=True, ready="Q1\r"):
-        """Starts the agent; `ready` is the first command it must send the UPS (None: no wait)."""
+    def start(self, fast=True, ready="Q1\r", args=(), wrapper=()):
+        """Starts the agent; `ready` is the first command it must send the UPS (None: no wait);
+        `wrapper` runs it, as `ip netns exec NAME` does."""
         env = self.env()
         if fast:
-            env.update(LD_PRELOAD=FAKETIME, FAKETIME="+0 x10", FAKETIME_NO_CACHE="1",
-                       FAKETIME_DONT_FAKE_MONOTONIC="1")
+            env.update(fast_agent_clock())
         self.err = open(self.place / "torvane.err", "wb")
-        self.proc = subprocess.Popen([TORVANE], env=env, stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen([*wrapper, TORVANE, *args], env=env, stdin=subprocess.DEVNULL,
                                      stdout=self.err, stderr=subprocess.STDOUT)
         if ready is not None:
             self.ups.wait_for_command(ready, timeout=30)
@@ -85,6 +107,30 @@ class Agent:
         path = self.place / "torvane.err"
         return path.read_text(errors="replace") if path.exists() else ""
 
+    def show_state(self):
+        """Printed when a test failed: what the agent said last and where each of its threads waits, for a hang that shows only on a
+        busy machine."""
+        print("agent output, last lines:\n" + "\n".join(self.output().splitlines()[-80:]))
+        if not self.proc or self.proc.poll() is not None:
+            return
+        gdb = shutil.which("gdb")
+        if gdb:
+            try:
+                stacks = subprocess.run([gdb, "-p", str(self.proc.pid), "-batch", "-nx",
+                                         "-ex", "thread apply all bt"],
+                                        capture_output=True, text=True, timeout=60)
+                print(stacks.stdout[-20000:])
+                return
+            except subprocess.TimeoutExpired:
+                pass
+        for task in sorted(pathlib.Path(f"/proc/{self.proc.pid}/task").glob("*")):
+            try:
+                name = (task / "comm").read_text().strip()
+                wchan = (task / "wchan").read_text().strip()
+            except OSError:
+                continue
+            print(f"thread {task.name} {name}: {wchan}")
+
     def stop(self):
         if self.proc and self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
@@ -103,14 +149,17 @@ def make_site(args=()):
     return Agent(place, sim)
 
 
-def end_site(agent):
+def end_site(agent, failed=False):
+    if failed:
+        agent.show_state()
     agent.stop()
     agent.ups.stop()
     shutil.rmtree(agent.place, ignore_errors=True)
 
 
 @pytest.fixture
-def site():
+def site(request):
     agent = make_site()
     yield agent
-    end_site(agent)
+    report = getattr(request.node, "rep_call", None)
+    end_site(agent, failed=report is None or report.failed)

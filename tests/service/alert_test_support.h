@@ -1,6 +1,7 @@
 // What the alert tests watch: the event-log entries and the trace lines of the alert threads.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -57,6 +58,14 @@ class TraceRecorder {
     std::vector<std::string> Lines() {
         std::lock_guard lock(mutex_);
         return lines_;
+    }
+    std::size_t Count(const std::string& line) {
+        const auto lines = Lines();
+        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
     }
 
   private:

@@ -22,6 +22,7 @@
 #include "rs232.h"
 #include "ups.h"
 #include "ups_lib/platform/message_loop.h"
+#include "ups_lib/platform/registry.h"
 
 namespace {
 
@@ -252,6 +253,51 @@ TEST_F(UpsObject, CommandsGoOutOnTheTickAndASilentUpsIsDisconnectedAfterItsToler
     ups.DetachLink();
     serial.Close();
     unsetenv("TORVANE_COM1");
+}
+
+TEST_F(UpsObject, APortThatCannotBeOpenedIsReportedAsALostUps) {
+    setenv("TORVANE_COM1", "/nonexistent/ttyUSB9", 1);
+    CRS232 serial;
+    CDemoComm demo;
+    CUPS ups;
+    ups::CConfig config;
+    config.upsType = ups::CConfig::kStavlen;
+    config.comPort = 0;
+    ups.Start(owner_->handle(), 100ms);
+    ups.Connect(config, serial, demo, "");
+    EXPECT_FALSE(serial.IsOpen());
+    auto codes = WaitFor(kNotifyDisconnected);
+    EXPECT_GE(IndexOf(codes, kNotifyDisconnected), 0);
+    EXPECT_FALSE(ups.IsConnected());
+    unsetenv("TORVANE_COM1");
+}
+
+TEST_F(UpsObject, TheModelFromTheRegistryFillsInWhatTheUpsDidNotSay) {
+    // The registry's first use, in this test's own tree.
+    char place[] = "/tmp/upsmodelXXXXXX";
+    ASSERT_NE(mkdtemp(place), nullptr);
+    setenv("TORVANE_REGISTRY", place, 1);
+    auto& registry = ups::platform::SystemRegistry();
+    const std::string key = "Software\\Stavlen\\UPSModel";
+    ASSERT_TRUE(
+        registry.WriteString(key, "RatingInfo", ups::platform::ValueType::ExpandString, kRating));
+    ASSERT_TRUE(registry.WriteString(key, "BasicInfo", ups::platform::ValueType::ExpandString,
+                                     "#not a model line"));
+    CUPS ups;
+    ups.Start(owner_->handle(), 100ms);
+    ups.ReadModelInfoFromRegistry();
+    auto codes = WaitFor(kNotifyRatingInfo);
+    EXPECT_EQ(ups.RatingInfo().batteryVoltage, 2400);
+    EXPECT_EQ(ups.RatingInfo().voltage, 2300);
+    // A line of the wrong layout fills in nothing.
+    EXPECT_LT(IndexOf(codes, kNotifyBasicInfo), 0);
+    EXPECT_TRUE(ups.BasicInfo().rawLine.empty());
+    ASSERT_TRUE(
+        registry.WriteString(key, "BasicInfo", ups::platform::ValueType::ExpandString, kBasic));
+    ups.ReadModelInfoFromRegistry();
+    WaitFor(kNotifyBasicInfo);
+    EXPECT_EQ(ups.BasicInfo().rawLine, std::string(kBasic) + "\r");
+    std::filesystem::remove_all(place);
 }
 
 }  // namespace

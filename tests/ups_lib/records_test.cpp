@@ -4,6 +4,7 @@
 
 #include "test_support.h"
 #include "ups_lib/config.h"
+#include "ups_lib/config_fields.h"
 #include "ups_lib/msg_tab.h"
 #include "ups_lib/ups_records.h"
 
@@ -85,6 +86,38 @@ TEST(ConfigRecord, HostileStringLengthStopsTheLoad) {
     EXPECT_EQ(LoadRecordBytes(c, bytes), LoadResult::Partial);
     EXPECT_EQ(c.programCmdLine, "old");
     EXPECT_EQ(c.runProgram, 0);
+}
+
+TEST(ConfigRecord, AcceptedValuesAreTheFieldsRangesAtTheirEdges) {
+    EXPECT_EQ(ConfigProblem(CConfig{}), "");
+    EXPECT_EQ(ConfigProblem(NonDefaultConfig()), "");
+    struct Case {
+        std::int32_t CConfig::*member;
+        std::int32_t lowest, highest;
+    };
+    for (const Case c :
+         {Case{&CConfig::acFailDelay, 1, 2880}, Case{&CConfig::batteryLowDelay, 1, 600},
+          Case{&CConfig::dataLogInterval, 0, 600}, Case{&CConfig::warnRepeat, 10, 600},
+          Case{&CConfig::upsOffDelay, 12, 5940}, Case{&CConfig::upsType, 0, 4},
+          Case{&CConfig::comPort, 0, 4}, Case{&CConfig::pagerPort, 0, 3}}) {
+        CConfig config;
+        config.*c.member = c.lowest;
+        EXPECT_EQ(ConfigProblem(config), "");
+        config.*c.member = c.highest;
+        EXPECT_EQ(ConfigProblem(config), "");
+        config.*c.member = c.lowest - 1;
+        EXPECT_NE(ConfigProblem(config), "") << c.lowest - 1;
+        config.*c.member = c.highest + 1;
+        EXPECT_NE(ConfigProblem(config), "") << c.highest + 1;
+    }
+    CConfig config;
+    config.batteryLowDelay = 0;
+    EXPECT_EQ(ConfigProblem(config), "batteryLowDelay 0 is outside 1..600");
+    config = CConfig{};
+    config.programCmdLine.assign(CConfig::kMaxProgramLength, 'x');
+    EXPECT_EQ(ConfigProblem(config), "");
+    config.programCmdLine.push_back('x');
+    EXPECT_EQ(ConfigProblem(config), "programCmdLine is longer than 300 characters");
 }
 
 TEST(MsgTabRecord, DefaultsAreTheGoldenBytes) {

@@ -213,5 +213,29 @@ TEST(RegSerial, UnwritableRegistryStoresNothing) {
     EXPECT_EQ(test::ReadFile(dir / "file"), std::vector<std::uint8_t>{1});
 }
 
+TEST(FileRegistry, DeleteKeyTakesTheWholeKeyAndNothingOutsideIt) {
+    TempDir dir;
+    auto reg = platform::MakeFileRegistry(dir / "root");
+    ASSERT_TRUE(reg->WriteDword("SYSTEM\\Services\\Torvane", "Start", 3));
+    ASSERT_TRUE(reg->WriteDword("SYSTEM\\Services\\Torvane\\Sub", "Type", 16));
+    ASSERT_TRUE(reg->WriteDword("SYSTEM\\Services\\Other", "Start", 2));
+    // A link planted in the key leads outside the tree: removing the key removes the link only.
+    fs::create_directory(dir / "outside");
+    test::WriteFile(dir / "outside" / "keep", std::vector<std::uint8_t>{1});
+    fs::create_directory_symlink(dir / "outside", dir / "root/SYSTEM/Services/Torvane/link");
+
+    EXPECT_TRUE(reg->DeleteKey("system\\services\\TORVANE"));
+    EXPECT_EQ(reg->ReadValue("SYSTEM\\Services\\Torvane", "Start").status,
+              platform::ReadStatus::NotFound);
+    EXPECT_FALSE(fs::exists(dir / "root/SYSTEM/Services/Torvane"));
+    EXPECT_TRUE(fs::exists(dir / "outside" / "keep"));
+    EXPECT_EQ(reg->ReadValue("SYSTEM\\Services\\Other", "Start").status,
+              platform::ReadStatus::Found);
+    // Gone already is gone; the root is not a key one may remove.
+    EXPECT_TRUE(reg->DeleteKey("SYSTEM\\Services\\Torvane"));
+    EXPECT_FALSE(reg->DeleteKey(""));
+    EXPECT_TRUE(fs::exists(dir / "root/SYSTEM"));
+}
+
 }  // namespace
 }  // namespace ups

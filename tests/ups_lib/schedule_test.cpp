@@ -201,6 +201,27 @@ TEST(Schedule, HostileCountCostsNothing) {
     EXPECT_EQ(s.Count(), 0u);
 }
 
+TEST(Schedule, OnlyEntriesTheAgentCanActOnAreAccepted) {
+    CSchedule schedule;
+    EXPECT_EQ(ScheduleProblem(schedule), "");
+    schedule.Add(CScheduleDetail(kSelfTest, kMonthly, -1, 1000));
+    schedule.Add(CScheduleDetail(kShutdown, kDaily, 0, 2000));
+    schedule.Add(CScheduleDetail(kSwitchOn, kEverySecondMonth, 0, 2500));
+    EXPECT_EQ(ScheduleProblem(schedule), "");
+    schedule.Add(CScheduleDetail(kSelfTest, kOnce, -2, 3000));
+    EXPECT_EQ(ScheduleProblem(schedule), "entry 4: test length -2");
+    schedule.RemoveAll();
+    schedule.Add(CScheduleDetail(3, kOnce, 0, 3000));
+    EXPECT_EQ(ScheduleProblem(schedule), "entry 1: event 3");
+    schedule.RemoveAll();
+    schedule.Add(CScheduleDetail(kSwitchOn, 5, 0, 3000));
+    EXPECT_EQ(ScheduleProblem(schedule), "entry 1: frequency 5");
+    schedule.RemoveAll();
+    for (std::size_t i = 0; i <= kMaxScheduleEntries; ++i)
+        schedule.Add(CScheduleDetail(kSwitchOn, kOnce, 0, static_cast<std::uint32_t>(i)));
+    EXPECT_NE(ScheduleProblem(schedule), "");
+}
+
 TEST(Schedule, CopyFromAndRemoveAllUnderConcurrentReaders) {
     CSchedule a, b;
     for (std::uint32_t i = 0; i < 50; ++i) b.Add({kShutdown, kDaily, 0, 1000 + i});

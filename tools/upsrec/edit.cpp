@@ -1,9 +1,14 @@
 #include "edit.h"
 
 #include "common.h"
-#include "config_fields.h"
+#include "ups_lib/config_fields.h"
 
 namespace upsrec {
+
+using ups::ConfigField;
+using ups::ConfigFields;
+using ups::ConfigValueNote;
+using ups::FindConfigField;
 
 using json = nlohmann::ordered_json;
 

@@ -1,16 +1,22 @@
 #include "input.h"
 
-#include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "common.h"
 #include "ups_lib/ini_file.h"
 #include "ups_lib/log_file.h"
 #include "ups_lib/platform/atomic_file.h"
 #include "ups_lib/platform/registry.h"
+#include "ups_lib/schedule_time.h"
 
 namespace upsrec {
 
@@ -30,15 +36,18 @@ const InputLimit kJsonInput{8 * ups::platform::Registry::kMaxValueSize,
 namespace {
 
 std::vector<std::uint8_t> ReadStdin(const InputLimit& limit) {
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);  // the bytes as they are, no line-end translation
+#endif
     std::vector<std::uint8_t> out;
     std::uint8_t buf[8192];
     for (;;) {
-        const ssize_t n = ::read(0, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw Failure(std::string("cannot read standard input: ") + std::strerror(errno));
+        const std::size_t n = std::fread(buf, 1, sizeof buf, stdin);
+        if (n == 0) {
+            if (std::ferror(stdin))
+                throw Failure(std::string("cannot read standard input: ") + std::strerror(errno));
+            return out;
         }
-        if (n == 0) return out;
         if (out.size() + static_cast<std::size_t>(n) > limit.bytes) {
             throw Failure(TooLargeMessage("standard input", limit));
         }
@@ -86,11 +95,10 @@ void LoadStrict(ups::Serializable& record, const std::vector<std::uint8_t>& byte
 }
 
 std::string LocalTimeText(std::int64_t t) {
-    const std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm{};
-    if (localtime_r(&tt, &tm) == nullptr) return std::to_string(t);
+    const std::optional<std::tm> tm = ups::LocalTime(t);
+    if (!tm) return std::to_string(t);
     char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &*tm);
     return buf;
 }
 

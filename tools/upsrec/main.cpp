@@ -4,6 +4,7 @@
 //   upsrec show KIND [FILE] [--json]
 //   upsrec defaults KIND
 //   upsrec set KIND [--json FILE] [FIELD=VALUE ...]
+//   upsrec --agent HOST[:PORT] ...   (agent_commands.cpp)
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <iostream>
 #include <optional>
 
+#include "agent_commands.h"
 #include "common.h"
 #include "edit.h"
 #include "input.h"
@@ -32,10 +34,16 @@ constexpr std::string_view kUsage =
     "usage: upsrec show KIND [FILE] [--json]\n"
     "       upsrec defaults KIND\n"
     "       upsrec set KIND [--json FILE] [FIELD=VALUE ...]\n"
+    "       upsrec --agent HOST[:PORT] [--password P] [--json] [--timeout S] COMMAND\n"
     "KIND: config, msgtab, schedule, eventlog, datalog, closeinfo, status, basicinfo, ratinginfo\n"
     "FILE: archive bytes (\"-\" for standard input), an .evt or .dat file, or CLOSEAPP.INI.\n"
     "Without FILE, config, msgtab and schedule come from the registry ($TORVANE_REGISTRY) and the\n"
-    "logs and CLOSEAPP.INI from the program directory ($TORVANE_HOME).\n";
+    "logs and CLOSEAPP.INI from the program directory ($TORVANE_HOME).\n"
+    "With --agent, the records and commands of a running agent over TCP (PORT: $TORVANE_TCP_PORT,\n"
+    "else 2570; each wait lasts S seconds at most, 10 by default). COMMAND is one of\n"
+    "  show status|basicinfo|ratinginfo|config|msgtab|schedule|eventlog|datalog|closeinfo\n"
+    "  set config|msgtab|schedule [--json FILE] [FIELD=VALUE ...]\n"
+    "  beeper, test10, testlow, test MINUTES, cancel, clear-eventlog, clear-datalog\n";
 
 constexpr std::pair<std::string_view, Kind> kKinds[] = {
     {"config", Kind::Config},     {"msgtab", Kind::MsgTab},       {"schedule", Kind::Schedule},
@@ -313,6 +321,12 @@ int Run(int argc, char** argv) {
     if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         Out(std::string(kUsage));
         return 0;
+    }
+    if (args[0] == "--agent") {
+        std::string out;
+        const int status = RunAgent(args, out);
+        Out(out);
+        return status;
     }
     const std::string command = args[0];
     if (args.size() < 2) throw Failure(command + ": missing KIND\n" + std::string(kUsage));

@@ -3,10 +3,15 @@
 #include <cstdio>
 
 #include "common.h"
-#include "config_fields.h"
+#include "ups_lib/config_fields.h"
 #include "ups_lib/event_texts.h"
 
 namespace upsrec {
+
+using ups::ConfigField;
+using ups::ConfigFields;
+using ups::ConfigValueNote;
+using ups::FindConfigField;
 
 using json = nlohmann::ordered_json;
 

@@ -14,7 +14,12 @@ namespace ups::platform {
 // Temporary files start with this; directory scans skip them.
 inline constexpr std::string_view kTempPrefix = ".~tmp.";
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+// Who may read the file: everyone (the records), or its owner alone (passwords). Windows keeps
+// access in the key or directory instead.
+enum class FileAccess { kShared, kOwnerOnly };
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                         FileAccess access = FileAccess::kShared);
 
 // Why a file was not read. A missing file is often normal (nothing stored yet); one that is
 // there but cannot be read is not, and must not be taken for missing and replaced.

@@ -26,14 +26,16 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                         FileAccess access) {
+    const mode_t mode = access == FileAccess::kOwnerOnly ? 0600 : 0644;
     std::string tmp =
         (path.parent_path() / (std::string(kTempPrefix) + path.filename().string() + ".XXXXXX"))
             .string();
     UniqueFd fd(::mkstemp(tmp.data()));
     if (!fd) return false;
     const bool ok =
-        WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fchmod(fd.get(), 0644) == 0;
+        WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fchmod(fd.get(), mode) == 0;
     if (!ok || fd.Close() != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
         ::unlink(tmp.c_str());
         return false;

@@ -18,7 +18,8 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                         FileAccess) {
     const std::filesystem::path tmp =
         path.parent_path() /
         (std::string(kTempPrefix) + path.filename().string() + "." +

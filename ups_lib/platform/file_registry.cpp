@@ -105,7 +105,7 @@ Lookup FindEntry(const fs::path& dir, std::string_view name, Kind kind) {
 
 class FileRegistry final : public Registry {
   public:
-    explicit FileRegistry(fs::path root) : root_(std::move(root)) {}
+    FileRegistry(fs::path root, FileAccess access) : root_(std::move(root)), access_(access) {}
 
     ValueRead ReadValue(std::string_view key, std::string_view name) override {
         // A name that could not be stored is not there.
@@ -134,6 +134,19 @@ class FileRegistry final : public Registry {
         return ResolveKey(key, true).status == Lookup::Found;
     }
 
+    bool DeleteKey(std::string_view key) override {
+        const auto parts = SplitKey(key);
+        if (!parts || parts->empty()) return false;
+        const Lookup dir = ResolveKey(key, false);
+        if (dir.status == Lookup::Absent) return true;
+        if (dir.status != Lookup::Found) return false;
+        // remove_all takes symbolic links away without following them, so a link planted
+        // inside the key cannot make it remove anything outside the registry.
+        std::error_code ec;
+        fs::remove_all(dir.path, ec);
+        return !ec;
+    }
+
   protected:
     bool StoreValue(std::string_view key, std::string_view name, ValueType,
                     std::span<const std::uint8_t> bytes) override {
@@ -147,7 +160,7 @@ class FileRegistry final : public Registry {
         if (value.status == Lookup::Error || subkey.status != Lookup::Absent) return false;
         const fs::path target =
             value.status == Lookup::Found ? value.path : dir.path / std::string(name);
-        return WriteFileAtomically(target, bytes);
+        return WriteFileAtomically(target, bytes, access_);
     }
 
   private:
@@ -187,12 +200,17 @@ class FileRegistry final : public Registry {
     }
 
     fs::path root_;
+    FileAccess access_;
 };
 
 }  // namespace
 
 std::unique_ptr<Registry> MakeFileRegistry(fs::path root) {
-    return std::make_unique<FileRegistry>(std::move(root));
+    return std::make_unique<FileRegistry>(std::move(root), FileAccess::kShared);
+}
+
+std::unique_ptr<Registry> MakePrivateFileRegistry(fs::path root) {
+    return std::make_unique<FileRegistry>(std::move(root), FileAccess::kOwnerOnly);
 }
 
 }  // namespace ups::platform

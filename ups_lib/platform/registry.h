@@ -50,6 +50,9 @@ class Registry {
     bool WriteValue(std::string_view key, std::string_view name, ValueType type,
                     std::span<const std::uint8_t> bytes);
     virtual bool CreateKey(std::string_view key) = 0;
+    // Removes the key with its values and subkeys. True when it is gone afterwards, also when it
+    // was never there; the root itself cannot be removed.
+    virtual bool DeleteKey(std::string_view key) = 0;
 
     bool WriteString(std::string_view key, std::string_view name, ValueType type,
                      std::string_view text);
@@ -64,6 +67,8 @@ class Registry {
 // A registry kept as a directory tree: a directory per key, a file per value holding exactly the
 // value's bytes, each write atomic (temporary file, then rename). The POSIX registry.
 std::unique_ptr<Registry> MakeFileRegistry(std::filesystem::path root);
+// The same, with every value readable by its owner alone (a user's settings with passwords).
+std::unique_ptr<Registry> MakePrivateFileRegistry(std::filesystem::path root);
 
 // The registry of this system: the real one on Windows; on POSIX a file registry rooted at
 // $TORVANE_REGISTRY, or /var/lib/torvane/registry when that is not set.

@@ -76,6 +76,16 @@ class Win32Registry final : public Registry {
                                nullptr) == ERROR_SUCCESS;
     }
 
+    bool DeleteKey(std::string_view key) override {
+        const std::string path(key);
+        if (path.empty()) return false;
+        const LSTATUS status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return false;
+        // RegDeleteTree empties the key; the key itself goes with RegDeleteKey.
+        const LSTATUS gone = RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+        return gone == ERROR_SUCCESS || gone == ERROR_FILE_NOT_FOUND;
+    }
+
   protected:
     bool StoreValue(std::string_view key, std::string_view name, ValueType type,
                     std::span<const std::uint8_t> bytes) override {

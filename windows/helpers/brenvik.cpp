@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "process.h"
+#include "child_process.h"
 #include "ups_lib/platform/system_log.h"
 
 int main() {

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "helper_util.h"
-#include "process.h"
 #include "ups_lib/close_info.h"
 #include "ups_lib/ini_file.h"
 #include "ups_lib/platform/paths.h"

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "child_process.h"
 #include "helper_util.h"
-#include "process.h"
 #include "ups_lib/platform/system_log.h"
 
 namespace {

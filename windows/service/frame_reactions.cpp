@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "udp_bits.h"
 #include "ups_lib/event_texts.h"
 #include "ups_lib/log_records.h"
 
@@ -12,16 +13,6 @@ namespace torvane {
 namespace {
 
 using ups::CEventLogRecord;
-
-// UDP event bits.
-constexpr int kUdpAcFail = 1;
-constexpr int kUdpAcRestored = 2;
-constexpr int kUdpBatteryLow = 4;
-constexpr int kUdpBatteryRecovered = 8;
-constexpr int kUdpScheduleWarning = 16;
-constexpr int kUdpScheduleWarningEnd = 32;
-constexpr int kUdpCountdown = 64;
-constexpr int kUdpCountdownStopped = 128;
 
 struct Row {
     int code;
@@ -47,14 +38,14 @@ constexpr std::array<Row, 20> kTable{{
     {kNotifyBypass,             {},                                                        kLinkBypass,            -1, -1,                     0},
     {kNotifyBoostBuckEnded,     {},                                                        kLinkBoostBuckEnded,    -1, -1,                     0},
     {kNotifyBypassEnded,        {},                                                        kLinkBypassEnded,       -1, -1,                     0},
-    {kNotifyBatteryLow,         EventEntry{ups::kEvBatteryLow, CEventLogRecord::kWarning}, kLinkBatteryLow,        -1, kKindBatteryLow,        kUdpBatteryLow},
-    {kNotifyBatteryRecovered,   EventEntry{ups::kEvBatteryRecovered, CEventLogRecord::kInformation}, kLinkBatteryRecovered, kKindBatteryRecovered, kKindBatteryRecovered, kUdpBatteryRecovered},
-    {kNotifyAcFail,             EventEntry{ups::kEvAcFailure, CEventLogRecord::kWarning},  kLinkAcFail,            -1, kKindAcFail,            kUdpAcFail},
-    {kNotifyAcRestored,         EventEntry{ups::kEvAcRestored, CEventLogRecord::kInformation}, kLinkAcRestored,    kKindAcRestored, kKindAcRestored, kUdpAcRestored},
+    {kNotifyBatteryLow,         EventEntry{ups::kEvBatteryLow, CEventLogRecord::kWarning}, kLinkBatteryLow,        -1, kKindBatteryLow,        kUdpBitBatteryLow},
+    {kNotifyBatteryRecovered,   EventEntry{ups::kEvBatteryRecovered, CEventLogRecord::kInformation}, kLinkBatteryRecovered, kKindBatteryRecovered, kKindBatteryRecovered, kUdpBitBatteryRecovered},
+    {kNotifyAcFail,             EventEntry{ups::kEvAcFailure, CEventLogRecord::kWarning},  kLinkAcFail,            -1, kKindAcFail,            kUdpBitAcFail},
+    {kNotifyAcRestored,         EventEntry{ups::kEvAcRestored, CEventLogRecord::kInformation}, kLinkAcRestored,    kKindAcRestored, kKindAcRestored, kUdpBitAcRestored},
     {kNotifyStatus,             {},                                                        kLinkStatus,            -1, -1,                     0},
     {kNotifyBasicInfo,          {},                                                        kLinkBasicInfo,         -1, -1,                     0},
     {kNotifyRatingInfo,         {},                                                        kLinkRatingInfo,        -1, -1,                     0},
-    {kNotifyScheduleWarning,    {},                                                        0,                      -1, kKindScheduleWarning,   kUdpScheduleWarning},
+    {kNotifyScheduleWarning,    {},                                                        0,                      -1, kKindScheduleWarning,   kUdpBitScheduledShutdown},
 }};
 // clang-format on
 
@@ -137,14 +128,14 @@ Reaction FrameReactions::OnNotify(int code, int value, const UpsView& ups,
             break;
         case kNotifyCountdownStop:
             r.link_codes.push_back(kLinkCountdownStopped);
-            r.udp_bits = kUdpCountdownStopped;
+            r.udp_bits = kUdpBitCountdownStopped;
             last_countdown_ = 0;
             closing_started_ = false;
             break;
         case kNotifyCountdown:
             r.link_codes.push_back(kLinkCountdown);
             r.countdown_seconds = value;
-            r.udp_bits = kUdpCountdown;
+            r.udp_bits = kUdpBitCountdown;
             CountdownBox(r, value, value == 0, s);
             r.countdown_seconds = value;
             if (value == 0 && !closing_started_) {
@@ -157,7 +148,7 @@ Reaction FrameReactions::OnNotify(int code, int value, const UpsView& ups,
         case kNotifyScheduleWarningEnd:
             if (s.show_warnings) r.warning_kind = kKindScheduleCancelled;
             r.alert_kind = kKindScheduleCancelled;
-            r.udp_bits = kUdpScheduleWarningEnd;
+            r.udp_bits = kUdpBitScheduleCancelled;
             break;
         default:
             break;

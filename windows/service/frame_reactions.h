@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ups_lib/link_codes.h"
+
 namespace torvane {
 
 // Codes the UPS object posts (WM_UPS_NOTIFY's lParam).
@@ -48,30 +50,30 @@ enum UpsNotify : int {
     kNotifyScheduleWarningEnd = 33,
 };
 
-// Link codes the frame sends to its clients.
+// Link codes the frame sends to its clients, by the names of its notifications.
 enum LinkCode : int {
-    kLinkStatus = 15,  // with CUPSStatus
-    kLinkBasicInfo = 16,
-    kLinkRatingInfo = 17,
-    kLinkConnected = 19,
-    kLinkDisconnected = 20,
-    kLinkTestStarted = 21,
-    kLinkTestDone = 22,
-    kLinkAcFail = 23,
-    kLinkAcRestored = 24,
-    kLinkBatteryLow = 25,
-    kLinkBatteryRecovered = 26,
-    kLinkCountdown = 27,  // with the seconds left
-    kLinkCountdownStopped = 28,
-    kLinkUpsFailed = 33,
-    kLinkUpsGood = 34,
-    kLinkStandby = 35,
-    kLinkOnline = 36,
-    kLinkBoost = 37,
-    kLinkBuck = 38,
-    kLinkBoostBuckEnded = 39,
-    kLinkBypass = 40,
-    kLinkBypassEnded = 41,
+    kLinkStatus = ups::link::kStatus,  // with CUPSStatus
+    kLinkBasicInfo = ups::link::kBasicInfo,
+    kLinkRatingInfo = ups::link::kRatingInfo,
+    kLinkConnected = ups::link::kConnected,
+    kLinkDisconnected = ups::link::kNotConnected,
+    kLinkTestStarted = ups::link::kTestRunning,
+    kLinkTestDone = ups::link::kTestFinished,
+    kLinkAcFail = ups::link::kUtilityFailed,
+    kLinkAcRestored = ups::link::kUtilityRestored,
+    kLinkBatteryLow = ups::link::kBatteryLow,
+    kLinkBatteryRecovered = ups::link::kBatteryLowCleared,
+    kLinkCountdown = ups::link::kCountdown,  // with the seconds left
+    kLinkCountdownStopped = ups::link::kCountdownStopped,
+    kLinkUpsFailed = ups::link::kUpsFailure,
+    kLinkUpsGood = ups::link::kUpsGood,
+    kLinkStandby = ups::link::kStandbyType,
+    kLinkOnline = ups::link::kOnlineType,
+    kLinkBoost = ups::link::kBoosting,
+    kLinkBuck = ups::link::kBucking,
+    kLinkBoostBuckEnded = ups::link::kNoBoostBuck,
+    kLinkBypass = ups::link::kOnBypass,
+    kLinkBypassEnded = ups::link::kNotOnBypass,
 };
 
 // Alert kinds: they choose the warning text, address and pager number of the notification

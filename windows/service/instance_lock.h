@@ -14,10 +14,14 @@ class InstanceLock {
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // False when another agent holds it (or the file cannot be had).
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const;
 
   private:
+#ifdef _WIN32
+    void* handle_ = nullptr;  // the file opened for this process alone
+#else
     int fd_ = -1;
+#endif
 };
 
 }  // namespace torvane

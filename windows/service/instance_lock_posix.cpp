@@ -32,6 +32,10 @@ InstanceLock::InstanceLock(const std::filesystem::path& file) {
     }
 }
 
+bool InstanceLock::Held() const {
+    return fd_ >= 0;
+}
+
 InstanceLock::~InstanceLock() {
     if (fd_ >= 0) ::close(fd_);
 }

@@ -1,40 +1,56 @@
-// Torvane: the network edition's agent. With no argument it runs in the foreground as a program
-// (the systemd unit runs it the same way); it ends on SIGTERM or SIGINT, as a service ends on its
-// stop request.
-#include <csignal>
+// Torvane: the network edition's agent.
+//
+//   Torvane             program mode, in the foreground; ends on SIGTERM or SIGINT (Ctrl-C or
+//                       closing its console on Windows)
+//   Torvane --service   as a service: of systemd (the unit runs this; status over
+//                       $NOTIFY_SOCKET, the stop request is SIGTERM), or of the service control
+//                       manager on Windows
+//   Torvane -v | -i | -u  version and whether installed; install; remove
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "instance_lock.h"
 #include "main_frame.h"
-#include "ups_lib/event_texts.h"
+#include "monitor_service.h"
+#include "stop_request.h"
 #include "ups_lib/platform/paths.h"
 #include "ups_lib/trace.h"
 
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: Torvane [-v]\n");
+    std::fprintf(stderr, "usage: Torvane [--service | -v | -i | -u]\n");
     return 2;
+}
+
+int RunProgram() {
+    platform::WindowThread frameThread;
+    auto frame = frameThread.Create<torvane::CMainFrame>(true);
+    if (!frame) return 1;
+    auto endpoint = torvane::OpenFrameEndpoint(*frame);
+    std::fprintf(stderr, "Torvane: running\n");
+    torvane::WaitForStopRequest();
+    ups::Trace("Torvane stopping\n");
+    endpoint.reset();
+    frame.reset();
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2) return Usage();
-    if (argc == 2) {
-        if (std::string_view(argv[1]) != "-v") return Usage();
-        std::printf("%s Version %d.%d\n", "Torvane", 1, 0);
-        return 0;
-    }
+    // The stop signals reach only the thread that waits for them: the program's main thread,
+    // or the service's control thread.
+    torvane::PrepareProcess();
 
-    // Every thread inherits this mask, so the stop signals reach only the wait below.
-    sigset_t stop;
-    sigemptyset(&stop);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stop, sig);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);  // a client that hangs up is a socket error, not our end
+    if (argc > 2) return Usage();
+    const bool serviceMode = argc == 2 && std::string_view(argv[1]) == "--service";
+    if (argc == 2 && !serviceMode) {
+        torvane::CNTService switches(torvane::kServiceName);
+        int status = 0;
+        return switches.ParseStandardArgs(argc, argv, status) ? status : Usage();
+    }
 
     torvane::InstanceLock lock(ups::platform::ProgramDirectory() / "Torvane.lock");
     if (!lock.Held()) {
@@ -42,20 +58,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    {
-        platform::WindowThread frameThread;
-        auto frame = frameThread.Create<torvane::CMainFrame>(true);
-        if (!frame) return 1;
-        std::fprintf(stderr, "Torvane: running\n");
-        for (;;) {
-            int sig = 0;
-            if (sigwait(&stop, &sig) != 0) continue;
-            if (sig == SIGHUP) continue;  // a closed terminal is no reason to stop protecting
-            break;
-        }
-        ups::Trace("Torvane stopping\n");
-        frame.reset();
+    int status = 0;
+    if (serviceMode) {
+        torvane::CMonitorService service;
+        service.StartService();
+        status = service.Status().exit_code;
+    } else {
+        status = RunProgram();
     }
     std::fprintf(stderr, "Torvane: stopped\n");
-    return 0;
+    return status;
 }

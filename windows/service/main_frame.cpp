@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "process.h"
+#include "child_process.h"
 #include "ups_lib/event_texts.h"
 #include "ups_lib/log_records.h"
 #include "ups_lib/platform/paths.h"
@@ -41,8 +41,10 @@ class CMainFrame::Schedule final : public ScheduleSource {
     const ups::CSchedule& schedule_;
 };
 
-CMainFrame::CMainFrame(bool program_mode)
-    : programMode_(program_mode), reactions_([this] { return Now(); }) {
+CMainFrame::CMainFrame(bool program_mode, std::function<void()> on_close)
+    : programMode_(program_mode),
+      onClose_(std::move(on_close)),
+      reactions_([this] { return Now(); }) {
     config_.Load();
     msgTab_.Load();
     schedule_.ReadAll();
@@ -51,7 +53,11 @@ CMainFrame::CMainFrame(bool program_mode)
     scheduleSource_ = std::make_unique<Schedule>(schedule_);
     alertLog_ = std::make_unique<EventLogAlertSink>(*eventLog_);
     email_ = std::make_unique<CEmailAlert>(
-        [this](int kind) { return MailSettingsFor(config_, msgTab_, kind); }, *alertLog_);
+        [this](int kind) {
+            std::lock_guard lock(recordsMutex_);
+            return MailSettingsFor(config_, msgTab_, kind);
+        },
+        *alertLog_);
     pager_ = std::make_unique<CPagerAlerts>(*alertLog_);
 
     ups_ = std::make_unique<CUPS>();
@@ -62,13 +68,19 @@ CMainFrame::CMainFrame(bool program_mode)
 
     SetTimer(kFrameSecondTimer, 1000ms);
     SetTimer(kFrameMinuteTimer, 60000ms);
+    if (programMode_) tray_ = std::make_unique<CapacityTray>(MakeTrayIcon());
     email_->Start();
+    OpenClientLinks();
     ups::Trace("Torvane started\n");
 }
 
 CMainFrame::~CMainFrame() {
+    udp_.reset();
+    link_.reset();
+    local_.Forget();
     KillTimer(kFrameSecondTimer);
     KillTimer(kFrameMinuteTimer);
+    tray_.reset();
     EndClosing();
     // The links stop talking before the UPS object goes.
     ups_->DetachLink();
@@ -82,9 +94,19 @@ std::int64_t CMainFrame::Now() const {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-void CMainFrame::Connect() {
+void CMainFrame::Connect(bool reportFailure) {
     ups_->Connect(config_, serial_, demo_,
-                  (ups::platform::ProgramDirectory() / "demo.txt").string());
+                  (ups::platform::ProgramDirectory() / "demo.txt").string(), reportFailure);
+}
+
+void CMainFrame::ReopenMissingPort() {
+    // A port that was not there at start (an adapter plugged in later) is tried again; one that
+    // was open and went is reopened by the link itself.
+    const bool serialType = config_.upsType == ups::CConfig::kStavlen ||
+                            config_.upsType == ups::CConfig::kSec24 ||
+                            config_.upsType == ups::CConfig::kSec96;
+    if (!serialType || config_.comPort == ups::CConfig::kNoPort || serial_.IsOpen()) return;
+    Connect(false);
 }
 
 ReactionSettings CMainFrame::Settings() const {
@@ -117,10 +139,18 @@ std::intptr_t CMainFrame::OnMessage(std::uint32_t msg, std::uintptr_t wparam,
         case kWmShutDownNow:
             ShutDownNow(config_.turnUpsOff != 0, config_.shutdownWindows != 0);
             return 0;
-        case kWmCloseAndShutDown:
+        case kWmCloseAndShutDown: {
+            std::lock_guard lock(recordsMutex_);
             config_.turnUpsOff = 1;
             config_.shutdownWindows = 1;
+        }
             StartClosing();
+            return 0;
+        case platform::kWmCopyData:
+            if (lparam == 0) return 0;
+            return OnCopyData(*reinterpret_cast<const platform::CopyDataMessage*>(lparam));
+        case platform::kWmClose:
+            if (onClose_) onClose_();
             return 0;
         default:
             return 0;
@@ -128,8 +158,15 @@ std::intptr_t CMainFrame::OnMessage(std::uint32_t msg, std::uintptr_t wparam,
 }
 
 void CMainFrame::OnTimer(std::uintptr_t id) {
-    if (id == kFrameSecondTimer) ScheduledSelfTest();
-    // The minute timer looks after the UDP clients, which come with the client link.
+    if (id == kFrameSecondTimer) {
+        ScheduledSelfTest();
+        if (tray_) tray_->Tick(ups_->GetBatteryCapacity());
+    }
+    if (id == kFrameMinuteTimer) {
+        udp_->ExpireSilent();
+        Listen();  // again, if a port was taken
+        ReopenMissingPort();
+    }
 }
 
 void CMainFrame::ScheduledSelfTest() {
@@ -148,14 +185,18 @@ void CMainFrame::Carry(const Reaction& r) {
     if (r.log)
         eventLog_->AddEvent(
             CEventLogRecord(r.log->id, r.log->type, static_cast<std::uint32_t>(Now())));
-    // r.link_codes and r.udp_bits go to the clients, which come with the client link.
+    BroadcastCodes(r);
+    if (r.udp_bits != 0) {
+        if ((r.udp_bits & kUdpBitCountdown) != 0) countdownSeconds_ = r.countdown_seconds;
+        udp_->SetBits(r.udp_bits);
+    }
     if (r.read_model_info) ups_->ReadModelInfoFromRegistry();
     if (r.data_log_sample) SampleDataLog();
     if (r.warning_kind >= 0) ShowBox(msgTab_.text[static_cast<std::size_t>(r.warning_kind)]);
     if (r.countdown_box) {
         std::array<std::string, 7> texts;
         for (std::size_t k = 0; k < texts.size(); ++k) texts[k] = msgTab_.text[k];
-        ShowBox(CountdownBoxText(texts, ups_->IsACFail(), ups_->IsBatteryLow(),
+        ShowBox(CountdownBoxText(texts, ups_->LastSaidACFail(), ups_->LastSaidBatteryLow(),
                                  ups_->ScheduledCountdownActive(), r.countdown_seconds));
     }
     if (r.alert_kind >= 0) Alert(r.alert_kind);
@@ -260,8 +301,10 @@ void CMainFrame::ShutDownNow(bool turnUpsOff, bool shutdownSystem) {
         if (std::int64_t next = schedule_.NextTime(ups::kSwitchOn, entry, now); next > 0) {
             powerOn = next;
         }
-        int restore = RestoreMinutes(ups_->IsACFail() || ups_->IsBatteryLow(), powerOn, now,
-                                     config_.upsOffDelay);
+        // What the UPS last said, even when it has since fallen silent: a utility failure
+        // must not be taken for a scheduled shutdown and keep the UPS off for days.
+        int restore = RestoreMinutes(ups_->LastSaidACFail() || ups_->LastSaidBatteryLow(), powerOn,
+                                     now, config_.upsOffDelay);
         char line[80];
         std::snprintf(line, sizeof line, "Shutdown delay:%d Secs restore:%d Mins\n",
                       config_.upsOffDelay, restore);
@@ -271,7 +314,7 @@ void CMainFrame::ShutDownNow(bool turnUpsOff, bool shutdownSystem) {
     }
     if (!shutdownSystem) return;
     if (confirmed != nullptr) confirmed->Wait(kUpsConfirmationLimit);
-    // The clients are dropped here once the client link exists.
+    DropClients();
     shuttingDown_ = true;
     eventLog_->AddEvent(CEventLogRecord(ups::kEvSystemShutdown, CEventLogRecord::kInformation,
                                         static_cast<std::uint32_t>(Now())));

@@ -5,21 +5,28 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "client_link.h"
 #include "demo_comm.h"
 #include "email_alert.h"
 #include "frame_reactions.h"
+#include "local_link.h"
 #include "pager_alert.h"
 #include "rs232.h"
+#include "tray_icon.h"
+#include "udp_events.h"
 #include "ups.h"
 #include "ups_lib/config.h"
 #include "ups_lib/data_log.h"
 #include "ups_lib/event_log.h"
+#include "ups_lib/link_message.h"
 #include "ups_lib/msg_tab.h"
+#include "ups_lib/platform/copy_data.h"
 #include "ups_lib/platform/message_loop.h"
 #include "ups_lib/schedule.h"
 
@@ -31,16 +38,20 @@ inline constexpr std::uint32_t kWmCloseAndShutDown = platform::kWmUser + 2;
 inline constexpr std::uintptr_t kFrameSecondTimer = 0;
 inline constexpr std::uintptr_t kFrameMinuteTimer = 1;
 
-class CMainFrame final : public platform::Window {
+class CMainFrame final : public platform::Window, private LinkOwner {
   public:
     // Must be created on its window thread (WindowThread::Create). `program_mode` is false when
-    // the agent runs as a service.
-    explicit CMainFrame(bool program_mode = true);
+    // the agent runs as a service. A window cannot destroy itself here, so WM_CLOSE (the
+    // service's stop) calls `on_close`, and its owner destroys the frame.
+    explicit CMainFrame(bool program_mode = true, std::function<void()> on_close = {});
     ~CMainFrame() override;
 
     // What the rest of the agent (the client link, the tests) may look at.
     const CUPS& Ups() const { return *ups_; }
     bool ShuttingDown() const { return shuttingDown_; }
+    // Where control panels and event clients reach the agent (0 while not listening).
+    std::uint16_t TcpPort() const { return link_->Port(); }
+    std::uint16_t UdpPort() const { return udp_->Started() ? udp_->Port() : 0; }
 
   protected:
     std::intptr_t OnMessage(std::uint32_t msg, std::uintptr_t wparam,
@@ -49,8 +60,26 @@ class CMainFrame final : public platform::Window {
 
   private:
     class Schedule;
+    // The panel on this machine, as a client of the same messages as those over TCP.
+    static constexpr ClientId kLocalClient = 0;
 
-    void Connect();
+    // The client links (frame_clients.cpp).
+    void OpenClientLinks();
+    void Listen();
+    void ReportLinkProblem(const std::string& problem);
+    std::string LinkPassword() override;
+    void OnClientAccepted(ClientId client) override;
+    void OnClientMessage(ClientId client, ups::link::Message& message) override;
+    std::intptr_t OnCopyData(const platform::CopyDataMessage& data);
+    void SendState(ClientId client);
+    void Reply(ClientId client, const std::vector<std::uint8_t>& message);
+    void Broadcast(const std::vector<std::uint8_t>& message);
+    void BroadcastCodes(const Reaction& r);
+    void DropClients();
+    CUdpEvents::UpsState UdpState() const;
+
+    void Connect(bool reportFailure = true);
+    void ReopenMissingPort();
     void OnUpsNotify(int code, int value);
     void Carry(const Reaction& r);
     void Alert(int kind);
@@ -67,6 +96,11 @@ class CMainFrame final : public platform::Window {
     std::int64_t Now() const;
 
     bool programMode_;
+    std::function<void()> onClose_;
+    std::unique_ptr<CapacityTray> tray_;  // program mode only
+    // Changed on this thread only (a client's new records): held there while they change and by
+    // the mail thread, which reads them. The schedule has a lock of its own.
+    mutable std::mutex recordsMutex_;
     ups::CConfig config_;
     ups::CMsgTab msgTab_;
     ups::CSchedule schedule_;
@@ -81,6 +115,11 @@ class CMainFrame final : public platform::Window {
     std::unique_ptr<CEmailAlert> email_;
     std::unique_ptr<CPagerAlerts> pager_;
     std::shared_ptr<PageHandle> lastPage_;
+    CLocalLink local_;
+    std::unique_ptr<CClientLink> link_;
+    std::unique_ptr<CUdpEvents> udp_;
+    std::atomic<int> countdownSeconds_{0};  // for the UDP spooler's countdown events
+    std::string linkProblem_;               // the last one reported, so that it is said once
     std::jthread closing_;
     std::mutex closingMutex_;
     int closingChild_ = 0;  // under closingMutex_: the program the closing thread waits for
@@ -88,5 +127,11 @@ class CMainFrame final : public platform::Window {
     std::atomic<bool> shuttingDown_{false};
     int lastAlertKind_ = -1;
 };
+
+// The frame's copy-data endpoint, by which the panel on this machine finds it. Opened and closed
+// by the frame's owner, never on the frame's thread: closing waits for a message that may be
+// waiting for that thread. Null, and the reason traced, when the title is taken or the run
+// directory is not safe.
+std::unique_ptr<platform::CopyDataEndpoint> OpenFrameEndpoint(const CMainFrame& frame);
 
 }  // namespace torvane

@@ -132,7 +132,7 @@ void CUPS::DetachLink() {
 }
 
 void CUPS::Connect(const ups::CConfig& config, CRS232& serial, CDemoComm& demo,
-                   const std::string& demoFile) {
+                   const std::string& demoFile, bool reportFailure) {
     switch (config.upsType) {
         case ups::CConfig::kDemo:
             DetachLink();
@@ -173,8 +173,13 @@ void CUPS::Connect(const ups::CConfig& config, CRS232& serial, CDemoComm& demo,
     serial.Close();
     demo.Close();
     serial.Open(config.comPort, config.baudRate);
-    if (serial.IsOpen()) AttachLink(&serial);
     stopping_ = false;
+    if (serial.IsOpen()) {
+        AttachLink(&serial);
+    } else if (reportFailure && thread_) {
+        // The port told nobody: it had no owner while it was being opened.
+        thread_->Invoke([this] { OnLinkNotify(kCommOpenFailed, 0); });
+    }
 }
 
 void CUPS::StartUsbLink() {
@@ -272,6 +277,7 @@ bool CUPS::HandleStatusLine(const std::string& line) {
     values.batteryCapacity = torvane::GetBatteryCapacity(capacity);
     status_.Set(values);
     alarms_ = values.status;
+    lastAlarms_ = values.status;
 
     ChangeOutcome change = changes_.OnStatusParsed(
         {values, Now(), queue_.shutdownCommandSent(), queue_.selfTestCommandSent()});
@@ -482,7 +488,7 @@ void CUPS::ReadModelInfoFromRegistry() {
         ups::platform::ValueRead read = registry.ReadValue(kModelKey, v.name);
         if (read.status != ups::platform::ReadStatus::Found) {
             ups::platform::DefaultSystemLog().Alert(
-                "Torvane", std::string(v.name) + "\nThe String does not exist.");
+                "Torvane", std::string(v.name) + "\nCant't find the string.");
             continue;
         }
         std::size_t size = std::min<std::size_t>(read.bytes.size(), 256);

@@ -64,8 +64,10 @@ class CUPS final : public CBaseUPS, private CommNotifySink {
     void AttachLink(CCommLink* link);
     void DetachLink();
     // The connect step: the link and dialect the configuration's UPS type asks for.
+    // A serial port that cannot be opened is reported as lost (code 2) once; `reportFailure`
+    // false for the owner's later attempts at the same port.
     void Connect(const ups::CConfig& config, CRS232& serial, CDemoComm& demo,
-                 const std::string& demoFile);
+                 const std::string& demoFile, bool reportFailure = true);
 
     // Queue commands; the tick sends them. SetShutdown's event is raised when the UPS reports its
     // shutdown or the last repeat went out (a refused shutdown leaves it alone).
@@ -85,6 +87,10 @@ class CUPS final : public CBaseUPS, private CommNotifySink {
     bool IsBatteryLow() const override;
     bool IsStandby() const;
     bool IsSelfTest() const;
+    // The alarms as the UPS last reported them, kept when it falls silent, as the countdown
+    // keeps them: what a shutdown after a lost link must still act on.
+    bool LastSaidACFail() const { return (lastAlarms_ & ups::kUtilityFail) != 0; }
+    bool LastSaidBatteryLow() const { return (lastAlarms_ & ups::kBatteryLowBit) != 0; }
     bool IsBoost() const { return boost_; }
     bool IsBuck() const { return buck_; }
     bool IsBypass() const { return bypass_; }
@@ -162,6 +168,7 @@ class CUPS final : public CBaseUPS, private CommNotifySink {
     std::atomic<bool> bypass_{false};
     std::atomic<bool> scheduleActive_{false};
     std::atomic<bool> shutdownQueued_{false};
+    std::atomic<std::uint8_t> lastAlarms_{0};  // alarms_, for any thread
     ups::CUPSStatus status_;
     ups::CUPSBasicInfo basic_;
     ups::CUPSRatingInfo rating_;

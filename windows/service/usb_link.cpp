@@ -1,14 +1,10 @@
 #include "usb_link.h"
 
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstring>
 
+#include "child_process.h"
 #include "comm_link.h"
-#include "process.h"
 #include "ups_lib/trace.h"
 
 namespace torvane {
@@ -88,8 +84,7 @@ void UsbLink::StartHelper() {
 
 bool UsbLink::HelperExited() {
     if (pid_ <= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    if (!ProcessEnded(pid_)) return false;
     pid_ = -1;
     return true;
 }

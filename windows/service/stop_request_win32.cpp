@@ -1,0 +1,37 @@
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include "stop_request.h"
+
+namespace torvane {
+
+namespace {
+
+HANDLE StopEvent() {
+    static HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return event;
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    SetEvent(StopEvent());
+    // The system ends the process when this returns from a close, log-off or shutdown event:
+    // the main thread gets a few seconds to let the clients go first.
+    Sleep(4000);
+    return TRUE;
+}
+
+}  // namespace
+
+void PrepareProcess() {
+    StopEvent();
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void WaitForStopRequest() {
+    WaitForSingleObject(StopEvent(), INFINITE);
+}
+
+}  // namespace torvane
+
+#endif  // _WIN32
