@@ -48,6 +48,24 @@ std::optional<std::uint64_t> Archive::Remaining() const {
     return *rest + (end_ - pos_);
 }
 
+std::optional<std::uint64_t> Archive::Available() const {
+    if (source_ == nullptr) return std::nullopt;
+    const auto now = source_->Available();
+    if (!now) return std::nullopt;
+    return *now + (end_ - pos_);
+}
+
+void Archive::AwaitItems(std::uint64_t count, std::uint64_t bytes) const {
+    const auto rest = Remaining();
+    const auto now = Available();
+    if (!rest || !now || *now >= *rest) return;
+    const std::uint64_t need =
+        bytes != 0 && count > UINT64_MAX / bytes ? UINT64_MAX : count * bytes;
+    if (need > *now) {
+        throw ArchiveError(ArchiveErrc::EndOfData, "archive: the items have not all arrived");
+    }
+}
+
 bool Archive::AtEnd() const {
     const auto rest = Remaining();
     return rest && *rest == 0;
@@ -86,6 +104,7 @@ std::string Archive::ReadString() {
                                                      " exceeds the " + std::to_string(*rest) +
                                                      " bytes that remain");
     }
+    AwaitItems(len, 1);
     std::string s;
     if (rest) {
         s.resize(static_cast<std::size_t>(len));

@@ -82,6 +82,12 @@ class Archive {
     std::string ReadString();
     // Bytes the archive still holds or knows the source to hold; nullopt for an open stream.
     std::optional<std::uint64_t> Remaining() const;
+    std::optional<std::uint64_t> Available() const;
+    // Before `count` items of `bytes` each are read from a message that is still arriving
+    // (fewer bytes at hand than may follow): EndOfData until they are all there, so that
+    // nothing is allocated or decoded again and again for them before. Complete data, a file
+    // or a registry value, is read as it is.
+    void AwaitItems(std::uint64_t count, std::uint64_t bytes) const;
     // True when nothing is left (only meaningful when Remaining() is known).
     bool AtEnd() const;
     // Bytes consumed by the loading side so far.

@@ -20,6 +20,10 @@ class ByteSource {
     // How many bytes are left, when the source knows it (memory, a file). A stream that cannot
     // tell returns nullopt, and the archive then never trusts a length it was sent.
     virtual std::optional<std::uint64_t> Remaining() const { return std::nullopt; }
+    // How many of those can be read now, without waiting: fewer than Remaining() while a
+    // message is still arriving. A length beyond it waits for its bytes before anything is
+    // allocated for it.
+    virtual std::optional<std::uint64_t> Available() const { return Remaining(); }
 };
 
 class ByteSink {

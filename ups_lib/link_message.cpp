@@ -86,6 +86,7 @@ class PartialSource final : public ByteSource {
         return n;
     }
     std::optional<std::uint64_t> Remaining() const override { return limit_ - pos_; }
+    std::optional<std::uint64_t> Available() const override { return held_.size() - pos_; }
 
   private:
     std::span<const std::uint8_t> held_;

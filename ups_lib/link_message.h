@@ -139,6 +139,7 @@ void LogRecords<Record>::Serialize(Archive& ar) {
                                                      " log records cannot fit in the " +
                                                      std::to_string(*rest) + " bytes left");
     }
+    ar.AwaitItems(count, Record::kBytes);
     for (std::uint32_t i = 0; i < count; ++i) {
         Record r;
         r.Serialize(ar);

@@ -26,6 +26,7 @@ void CSchedule::SerializeLocked(Archive& ar) {
     // The count is only trusted as far as whole entries follow it: nothing is reserved from
     // it, so a hostile count costs nothing beyond the bytes actually there.
     const std::uint32_t count = ar.ReadNumber();
+    ar.AwaitItems(count, CScheduleDetail::kBytes);
     for (std::uint32_t i = 0; i < count; ++i) {
         CScheduleDetail entry;
         entry.Serialize(ar);

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <functional>
+#include <new>
 
 #include "test_support.h"
 #include "ups_lib/close_info.h"
@@ -13,6 +16,34 @@
 #include "ups_lib/msg_tab.h"
 #include "ups_lib/schedule.h"
 #include "ups_lib/ups_records.h"
+
+// The largest single allocation made while a test watches: what a peer's announced length can
+// make the receiver reserve.
+namespace {
+std::atomic<bool> watching{false};
+std::atomic<std::size_t> largest{0};
+}  // namespace
+
+void* operator new(std::size_t n) {
+    if (watching && n > largest) largest = n;
+    if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+    throw std::bad_alloc();
+}
+// The pair is malloc and free on purpose: GCC cannot see that they are what new and delete are
+// here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace ups::link {
 namespace {
@@ -297,6 +328,35 @@ TEST(LinkMessage, LengthsThatCanNeverFitAreBadAtOnce) {
     // A string inside a record, too long for any message from the agent.
     Bytes basic = Cat(Encode(kBasicInfo), {0xFF, 0xFF, 0xFF, 0, 0, 0, 0x80});
     EXPECT_EQ(DecodeAll(Direction::FromAgent, basic, m, used), DecodeStatus::Bad);
+}
+
+// A message on its way costs the receiver what has arrived, whatever its lengths and counts
+// announce: each decode stops at the first length whose bytes are not all there.
+TEST(LinkMessage, AnnouncedLengthsWaitForTheirBytesUnallocated) {
+    Message m;
+    std::size_t used = 0;
+    Bytes password = PasswordHeader(900000);
+    password.resize(password.size() + 100, 'x');
+    CConfig config;
+    config.mailServer = Letters(800000);
+    Bytes record = EncodeRecord(kConfig, config);
+    record.resize(record.size() / 2);
+    CSchedule schedule;
+    for (std::uint32_t i = 0; i < 50000; ++i) schedule.Add(CScheduleDetail(kSelfTest, 1, 0, i));
+    Bytes entries = EncodeRecord(kSchedule, schedule);
+    entries.resize(entries.size() - 1);
+
+    largest = 0;
+    watching = true;
+    const auto partPassword = Decode(Direction::ToAgent, password, m, used);
+    const auto partConfig = Decode(Direction::ToAgent, record, m, used);
+    const auto partSchedule = Decode(Direction::ToAgent, entries, m, used);
+    watching = false;
+    EXPECT_EQ(partPassword, DecodeStatus::NeedMore);
+    EXPECT_EQ(partConfig, DecodeStatus::NeedMore);
+    EXPECT_EQ(partSchedule, DecodeStatus::NeedMore);
+    EXPECT_LT(largest.load(), 64u * 1024)
+        << "a partial message made the receiver reserve its length";
 }
 
 // A record that is still incomplete when the receiver holds the limit will never be a message.

@@ -7,16 +7,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "comm_link.h"
+#include "serial_port.h"
 
 namespace torvane {
 
 // The device behind a COM port index: 0..8 name COM1..COM9, found in $TORVANE_COM1 ..
-// $TORVANE_COM9, by default /dev/ttyS0 .. /dev/ttyS8. Empty for any other index.
+// $TORVANE_COM9, by default /dev/ttyS0 .. /dev/ttyS8 (on Windows the ports themselves,
+// \\.\COM1 ..). Empty for any other index.
 std::string ComPortPath(int index);
 // "COM1".."COM9", or empty.
 std::string ComPortName(int index);
@@ -57,8 +60,8 @@ class CRS232 final : public CCommLink {
     std::mutex writeMutex_;
     std::mutex readMutex_;
     // The device, its settings and what the reader has taken off the line, under readMutex_
-    // (and writeMutex_ for the descriptor itself when it is replaced).
-    int fd_ = -1;
+    // (and writeMutex_ for the port itself when it is replaced).
+    std::unique_ptr<SerialPort> port_;
     std::string path_;
     std::string name_;
     int baud_ = 2400;

@@ -261,11 +261,13 @@ void CUdpEvents::OnDatagram(const Receiver& from, const ups::udp::Datagram& d) {
                 }
             }
             if (known) {
+                // The state as it is when the alive came, asked before the answer goes: what
+                // the client learns from the answer cannot have changed it. Outside the lock,
+                // as it is the owner's code.
+                const UpsState ups = owed && state_ ? state_() : UpsState{};
                 ups::Trace("A known IMU client request ALIVE and send back RE_ALIVE\n");
                 answer(kReAlive);
                 if (!owed) return;
-                // Asked outside the lock, as it is the owner's code.
-                const UpsState ups = state_ ? state_() : UpsState{};
                 std::uint8_t bits = 0;
                 if (ups.ac_fail) bits |= kUdpBitAcFail;
                 if (ups.battery_low) bits |= kUdpBitBatteryLow;

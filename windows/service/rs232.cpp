@@ -1,14 +1,6 @@
-// The serial port on POSIX: termios, a non-blocking descriptor and poll(). The Windows build
-// has its own file for the same class.
-#ifndef _WIN32
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
+// CRS232's rules: replies told by the event character or the polled reply, misses counted into
+// a disconnect, a dead line reopened at a steady pace. The device itself is a SerialPort, one
+// file per platform.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +8,6 @@
 #include "rs232.h"
 #include "ups_lib/platform/system_log.h"
 #include "ups_lib/trace.h"
-
 namespace torvane {
 
 namespace {
@@ -36,67 +27,6 @@ void TraceF(const char* format, const char* text, int number = 0) {
     ups::Trace(line);
 }
 
-speed_t Speed(int baud) {
-    switch (baud) {
-        case 1200:
-            return B1200;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        default:
-            return B2400;
-    }
-}
-
-enum class OpenError { kNone, kOpen, kSettings };
-
-// A port as the UPS needs it: 8 data bits, no parity, one stop bit, raw. A real port starts with
-// software flow control and line editing on, which would swallow or hold replies; a pty hides
-// that, so it is switched off explicitly. Whatever sat in the buffers is thrown away.
-int OpenDevice(const std::string& path, int baud, OpenError& error, int& code) {
-    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        code = path.empty() ? ENOENT : errno;
-        error = OpenError::kOpen;
-        return -1;
-    }
-    termios t{};
-    if (!isatty(fd) || tcgetattr(fd, &t) != 0) {
-        code = isatty(fd) ? errno : ENOTTY;
-        ::close(fd);
-        error = OpenError::kSettings;
-        return -1;
-    }
-    ::ioctl(fd, TIOCEXCL);  // nobody else opens the UPS's port while we hold it
-    cfmakeraw(&t);
-    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    t.c_cflag |= CS8 | CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, Speed(baud));
-    cfsetospeed(&t, Speed(baud));
-    if (tcsetattr(fd, TCSANOW, &t) != 0) {
-        code = errno;
-        ::close(fd);
-        error = OpenError::kSettings;
-        return -1;
-    }
-    tcflush(fd, TCIOFLUSH);
-    error = OpenError::kNone;
-    return fd;
-}
-
-// A descriptor that reports the line gone: a pulled adapter, a hung-up pty, an I/O error.
-bool Dead(int revents) {
-    return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
 }  // namespace
 
 std::string ComPortName(int index) {
@@ -109,7 +39,11 @@ std::string ComPortPath(int index) {
     std::string var = "TORVANE_" + ComPortName(index);
     const char* path = std::getenv(var.c_str());
     if (path != nullptr && *path != '\0') return path;
+#ifdef _WIN32
+    return "\\\\.\\" + ComPortName(index);
+#else
     return "/dev/ttyS" + std::to_string(index);
+#endif
 }
 
 CRS232::~CRS232() {
@@ -122,12 +56,12 @@ void CRS232::Open(int portIndex, int baudRate) {
     name_ = ComPortName(portIndex);
     path_ = ComPortPath(portIndex);
     baud_ = baudRate;
-    OpenError error = OpenError::kNone;
+    SerialPort::Failure failure = SerialPort::Failure::kNone;
     int code = 0;
-    fd_ = OpenDevice(path_, baud_, error, code);
-    if (fd_ < 0) {
+    port_ = SerialPort::Open(path_, baud_, failure, code);
+    if (!port_) {
         open_ = false;
-        if (error == OpenError::kOpen) {
+        if (failure == SerialPort::Failure::kOpen) {
             TraceF("CRS232 CreateFile error CODE:%2$d\n", "", code);
             Notify(kCommOpenFailed);
             ups::platform::DefaultSystemLog().Alert("Torvane", "Open COM Error!");
@@ -167,8 +101,7 @@ void CRS232::Close() {
         reader_.join();
     }
     std::scoped_lock lock(writeMutex_, readMutex_);
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    port_.reset();
     name_.clear();
     pending_.clear();
     ContinueEvent().Reset();
@@ -189,8 +122,8 @@ int CRS232::Read(char* buffer, int maxBytes) {
     std::size_t n = std::min(room, pending_.size());
     std::memcpy(buffer, pending_.data(), n);
     pending_.erase(0, n);
-    if (n < room && fd_ >= 0) {
-        ssize_t more = ::read(fd_, buffer + n, room - n);
+    if (n < room && port_) {
+        int more = port_->ReadSome(buffer + n, room - n);
         if (more > 0) n += static_cast<std::size_t>(more);
     }
     return static_cast<int>(n);
@@ -201,24 +134,13 @@ int CRS232::Write(const char* text) {
     {
         std::scoped_lock lock(writeMutex_, readMutex_);
         if (!open_) return 0;
-        if (fd_ >= 0) {
+        if (port_) {
             if (ReadingMode() == kReadEventDriven) {
                 // A late or stray reply must not pass for the answer to this command.
-                tcflush(fd_, TCIFLUSH);
+                port_->Flush(true, false);
                 pending_.clear();
             }
-            std::size_t done = 0;
-            while (done < length) {
-                ssize_t n = ::write(fd_, text + done, length - done);
-                if (n > 0) {
-                    done += static_cast<std::size_t>(n);
-                } else if (n < 0 && errno == EINTR) {
-                    continue;
-                } else {
-                    if (n < 0 && errno != EAGAIN) lost_ = true;  // the reader reopens it
-                    break;
-                }
-            }
+            if (!port_->Write(text, length)) lost_ = true;  // the reader reopens it
         }
     }
     if (WriteSignal() == 1) WriteDoneEvent().Set();
@@ -236,11 +158,8 @@ void CRS232::SetWriteSignal(int flag) {
 
 void CRS232::Purge(int flags) {
     std::lock_guard lock(readMutex_);
-    if (fd_ >= 0 && (flags & kPurgeTransmit)) tcflush(fd_, TCOFLUSH);
-    if (flags & kPurgeReceive) {
-        if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
-        pending_.clear();
-    }
+    if (port_) port_->Flush((flags & kPurgeReceive) != 0, (flags & kPurgeTransmit) != 0);
+    if (flags & kPurgeReceive) pending_.clear();
 }
 
 void CRS232::MarkConnected() {
@@ -261,9 +180,8 @@ void CRS232::CountMiss() {
 
 void CRS232::LineLost() {
     std::scoped_lock lock(writeMutex_, readMutex_);
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (port_) {
+        port_.reset();
         TraceF("CRS232 lost %s port\n", name_.c_str());
     }
     pending_.clear();
@@ -274,13 +192,12 @@ bool CRS232::Reopen() {
     auto now = std::chrono::steady_clock::now();
     if (now - lastReopen_ < kReopenPace) return false;
     lastReopen_ = now;
-    OpenError error = OpenError::kNone;
+    SerialPort::Failure failure = SerialPort::Failure::kNone;
     int code = 0;
-    int fd = OpenDevice(path_, baud_, error, code);
-    if (fd < 0) return false;
+    auto port = SerialPort::Open(path_, baud_, failure, code);
+    if (!port) return false;
     std::scoped_lock lock(writeMutex_, readMutex_);
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
+    port_ = std::move(port);
     pending_.clear();
     lost_ = false;
     TraceF("CRS232 reopened %s port\n", name_.c_str());
@@ -301,29 +218,26 @@ bool CRS232::EventModeRound(const std::stop_token& stop) {
     while (true) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        int fd = -1;
+        // Only this thread replaces the port, so it outlives the wait without the lock.
+        SerialPort* port = nullptr;
         {
             std::lock_guard lock(readMutex_);
-            fd = fd_;
+            port = port_.get();
             if (pending_.find(eventChar_) != std::string::npos) break;
         }
-        if (fd < 0) return true;
+        if (port == nullptr) return true;
         if (left.count() <= 0) {
             Purge(kPurgeTransmit);
             Notify(kCommNoReply);
             CountMiss();
             return true;
         }
-        pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready > 0) {
+        if (port->WaitReadable(left)) {
             bool gone = false;
             {
                 std::lock_guard lock(readMutex_);
-                if (fd_ != fd) continue;
                 char chunk[256];
-                ssize_t n = ::read(fd, chunk, sizeof chunk);
+                int n = port->ReadSome(chunk, sizeof chunk);
                 if (n > 0) {
                     // A line that never ends is not kept beyond any reply's length.
                     if (pending_.size() < kMaxPending) {
@@ -331,7 +245,7 @@ bool CRS232::EventModeRound(const std::stop_token& stop) {
                     }
                 } else {
                     // Readable with nothing to read, or an error: the other end is gone.
-                    gone = n == 0 || (errno != EAGAIN && errno != EINTR) || Dead(p.revents);
+                    gone = true;
                 }
             }
             if (gone) {
@@ -361,14 +275,14 @@ bool CRS232::PolledModeRound(const std::stop_token& stop) {
     bool dead = false;
     {
         std::lock_guard lock(readMutex_);
-        while (fd_ >= 0 && pending_.size() < kPolledRead) {
+        while (port_ && pending_.size() < kPolledRead) {
             char chunk[kPolledRead];
-            ssize_t n = ::read(fd_, chunk, kPolledRead - pending_.size());
+            int n = port_->ReadSome(chunk, kPolledRead - pending_.size());
             if (n > 0) {
                 pending_.append(chunk, static_cast<std::size_t>(n));
                 continue;
             }
-            if (n < 0 && errno == EIO) dead = true;
+            dead = n < 0;
             break;
         }
         got = pending_.size();
@@ -392,7 +306,7 @@ bool CRS232::PolledModeRound(const std::stop_token& stop) {
     {
         std::lock_guard lock(readMutex_);
         reply = pending_;
-        if (fd_ >= 0) tcflush(fd_, TCIOFLUSH);
+        if (port_) port_->Flush(true, true);
         if (reply.find("^D") == std::string::npos) {
             pending_.clear();
             return true;
@@ -414,5 +328,3 @@ void CRS232::ReaderLoop(std::stop_token stop) {
 }
 
 }  // namespace torvane
-
-#endif  // _WIN32
