@@ -1,8 +1,12 @@
 // Kelvora, the control panel: one per desktop session, watching the agent on this machine or a
 // remote one.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#endif
 
 #include <QApplication>
 #include <cstdlib>
@@ -13,6 +17,20 @@
 
 namespace {
 
+#ifdef _WIN32
+// A second panel on the same desktop brings the first one forward and leaves without a window.
+// The mutex lives in the session's own namespace, so other users' sessions keep theirs.
+bool FirstInSession() {
+    if (CreateMutexW(nullptr, FALSE, L"Local\\KelvoraPanel") == nullptr) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return true;  // kept open until the end
+    const std::wstring title = QString(kelvora::panel::kPanelTitle).toStdWString();
+    if (HWND first = FindWindowW(nullptr, title.c_str())) {
+        ShowWindow(first, SW_RESTORE);
+        SetForegroundWindow(first);
+    }
+    return false;
+}
+#else
 // Held while the panel runs: a second panel in the same session finds it taken and leaves
 // without a window. In the user's runtime directory, which no other user can write.
 bool FirstInSession() {
@@ -26,6 +44,7 @@ bool FirstInSession() {
     if (fd < 0) return true;  // no lock to be had: better a second window than none
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0;  // kept open until the end
 }
+#endif
 
 }  // namespace
 

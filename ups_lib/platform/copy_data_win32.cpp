@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "copy_data.h"
+#include "wide_text.h"
 
 namespace platform {
+
+using ups::platform::Wide;
 
 namespace {
 
@@ -19,15 +22,6 @@ constexpr wchar_t kClassName[] = L"StavlenCopyDataEndpoint";
 // The sender's caption travels in front of the data: its length as one 32-bit word, then its
 // bytes, so that a receiver can answer at the sender's endpoint.
 constexpr std::size_t kPrefixBytes = 4;
-
-std::wstring Wide(std::string_view text) {
-    if (text.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
 
 LRESULT CALLBACK EndpointProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "system_log.h"
+#include "ups_lib/event_texts.h"
 
 namespace ups::platform {
 
@@ -10,12 +11,22 @@ namespace {
 
 class Win32EventLog final : public SystemLog {
   public:
+    // The viewer takes the text from the program's message table and fills its "%1" from the
+    // one string given; a message without an insert shows the string only where the table is
+    // missing (the helper programs' id 0).
     void Report(std::string_view source, std::uint16_t type, std::uint32_t id,
-                std::string_view) override {
+                std::string_view text) override {
         const std::string name(source);
         HANDLE h = RegisterEventSourceA(nullptr, name.c_str());
         if (h == nullptr) return;
-        ReportEventA(h, type, 0, id, nullptr, 0, 0, nullptr, nullptr);
+        std::string insert(text);
+        const std::string_view message = ups::EventText(id);
+        const auto mark = message.find("%1");
+        if (mark != std::string_view::npos && text.substr(0, mark) == message.substr(0, mark)) {
+            insert.erase(0, mark);
+        }
+        const char* strings[1] = {insert.c_str()};
+        ReportEventA(h, type, 0, id, nullptr, 1, 0, strings, nullptr);
         DeregisterEventSource(h);
     }
 

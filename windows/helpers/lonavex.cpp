@@ -1,27 +1,22 @@
 // Lonavex: the agent's way to a USB UPS. It owns the "Stavlen USB" copy-data window, turns each
 // request of the agent into the UPS's Q1 command on a USB-serial adapter ($TORVANE_USB_DEVICE,
 // default /dev/ttyUSB0) and sends the reply line back to the endpoint the request came from
-// (identifier 10), or identifier 20 when the UPS did not answer a query. Request 50, SIGTERM or
-// SIGINT end it.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
+// (identifier 10), or identifier 20 when the UPS did not answer a query (on Windows the adapter's
+// COM port, by default COM3). Request 50, SIGTERM or SIGINT (Ctrl-C on Windows) end it.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "q1_dialect.h"
+#include "serial_port.h"
+#include "stop_request.h"
 #include "ups_commands.h"
 #include "ups_lib/platform/copy_data.h"
 #include "ups_lib/platform/events.h"
 #include "ups_lib/platform/message_loop.h"
-#include "ups_lib/platform/unique_fd.h"
 #include "usb_link.h"
 
 namespace {
@@ -34,6 +29,12 @@ constexpr auto kQueryWait = 1000ms;
 constexpr auto kCommandWait = 300ms;
 // The agent waits for the whole request, answer included, so ours must come well before that.
 constexpr auto kAnswerSendLimit = 2000ms;
+// Where a USB-serial adapter usually shows up when $TORVANE_USB_DEVICE does not say.
+#ifdef _WIN32
+constexpr const char* kDefaultDevice = "\\\\.\\COM3";
+#else
+constexpr const char* kDefaultDevice = "/dev/ttyUSB0";
+#endif
 
 // The shut-down command: whole minutes from one minute up, tenths of a minute below (".5" is
 // thirty seconds); a delay that rounds to a whole minute is sent as one minute, never as ".0".
@@ -98,22 +99,26 @@ class SerialUps {
 
     // The reply line (with its carriage return), or nothing when none came within `wait`.
     std::optional<std::string> Transact(const std::string& command, Clock::duration wait) {
-        if (!fd_ && !Open()) return std::nullopt;
+        if (!port_ && !Open()) return std::nullopt;
         // Whatever came in since the last exchange is stale (a late answer, line noise).
-        tcflush(fd_.get(), TCIFLUSH);
-        auto deadline = Clock::now() + wait;
-        if (!WriteAll(command, deadline)) return std::nullopt;
+        port_->Flush(true, false);
+        const auto deadline = Clock::now() + wait;
+        if (!port_->Write(command.data(), command.size())) {
+            port_.reset();
+            return std::nullopt;
+        }
         std::string line;
         while (true) {
-            if (!WaitFor(POLLIN, deadline)) return std::nullopt;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            if (!port_->WaitReadable(left)) continue;
             char buffer[64];
-            ssize_t n = read(fd_.get(), buffer, sizeof buffer);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            const int n = port_->ReadSome(buffer, sizeof buffer);
             if (n <= 0) {
-                Lost();
+                port_.reset();  // readable with nothing to read: the adapter went away
                 return std::nullopt;
             }
-            for (ssize_t i = 0; i < n; ++i) {
+            for (int i = 0; i < n; ++i) {
                 line += buffer[i];
                 if (buffer[i] == '\r') return line;
                 // Longer than any Q1 reply: this is not one.
@@ -123,77 +128,28 @@ class SerialUps {
     }
 
   private:
+    // 2400 baud 8N1, no flow control of either kind: the UPS drives no handshake lines.
     bool Open() {
-        fd_ = ups::platform::UniqueFd(
-            open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-        if (!fd_) return Report("cannot open");
-        termios t{};
-        if (tcgetattr(fd_.get(), &t) != 0) {
-            Lost();
-            return Report("not a serial port");
-        }
-        cfmakeraw(&t);
-        // 2400 baud 8N1, no flow control of either kind: the UPS drives no handshake lines.
-        t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-        t.c_cflag |= CS8 | CLOCAL | CREAD;
-        t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-        t.c_cc[VMIN] = 0;
-        t.c_cc[VTIME] = 0;
-        cfsetispeed(&t, B2400);
-        cfsetospeed(&t, B2400);
-        if (tcsetattr(fd_.get(), TCSANOW, &t) != 0) {
-            Lost();
-            return Report("cannot set up");
+        auto failure = torvane::SerialPort::Failure::kNone;
+        int code = 0;
+        port_ = torvane::SerialPort::Open(path_, 2400, failure, code);
+        if (!port_) {
+            // Said once per outage, not on every poll.
+            if (!reported_) {
+                std::fprintf(stderr, "Lonavex: %s %s (error %d)\n",
+                             failure == torvane::SerialPort::Failure::kOpen ? "cannot open"
+                                                                            : "cannot set up",
+                             path_.c_str(), code);
+            }
+            reported_ = true;
+            return false;
         }
         reported_ = false;
         return true;
     }
 
-    // Said once per outage, not on every poll.
-    bool Report(const char* what) {
-        if (!reported_) std::fprintf(stderr, "Lonavex: %s %s\n", what, path_.c_str());
-        reported_ = true;
-        return false;
-    }
-
-    void Lost() { fd_.Close(); }
-
-    bool WaitFor(short events, Clock::time_point deadline) {
-        while (true) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return false;
-            pollfd p{fd_.get(), events, 0};
-            int rc = poll(&p, 1, static_cast<int>(left.count()));
-            if (rc > 0) {
-                if ((p.revents & (POLLERR | POLLNVAL)) != 0 ||
-                    ((p.revents & POLLHUP) != 0 && (p.revents & POLLIN) == 0)) {
-                    Lost();
-                    return false;
-                }
-                return true;
-            }
-            if (rc < 0 && errno != EINTR) return false;
-        }
-    }
-
-    bool WriteAll(const std::string& text, Clock::time_point deadline) {
-        std::size_t done = 0;
-        while (done < text.size()) {
-            ssize_t n = write(fd_.get(), text.data() + done, text.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                if (!WaitFor(POLLOUT, deadline)) return false;
-            } else {
-                Lost();
-                return false;
-            }
-        }
-        return true;
-    }
-
     std::string path_;
-    ups::platform::UniqueFd fd_;
+    std::unique_ptr<torvane::SerialPort> port_;
     bool reported_ = false;
 };
 
@@ -237,16 +193,9 @@ class HelperWindow final : public platform::Window {
 }  // namespace
 
 int main() {
-    // Taken by the wait below, on this thread only; the window and endpoint threads inherit the
-    // mask.
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, sig);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
+    torvane::PrepareProcess();
     const char* configured = std::getenv("TORVANE_USB_DEVICE");
-    std::string device = configured != nullptr && *configured != '\0' ? configured : "/dev/ttyUSB0";
+    std::string device = configured != nullptr && *configured != '\0' ? configured : kDefaultDevice;
 
     platform::Event quit(platform::Event::Mode::kManualReset);
     platform::WindowThread thread;
@@ -258,11 +207,7 @@ int main() {
         std::fprintf(stderr, "Lonavex: %s\n", error.c_str());
         return 1;
     }
-    const timespec slice{0, 200 * 1000 * 1000};
-    while (!quit.Wait(0ms)) {
-        int sig = sigtimedwait(&stops, nullptr, &slice);
-        if (sig == SIGTERM || sig == SIGINT) break;
-    }
+    torvane::WaitForStopRequest(&quit);
     // The endpoint first: it may be waiting for the window.
     endpoint.reset();
     window.reset();

@@ -3,9 +3,14 @@
 // shown yet. The agent starts it as "Morkelnt <title>" and waits for it, so every step here has
 // a time limit: a desktop that does not answer must not hold up the shutdown.
 //
-// On Linux a desktop's windows are reachable when an X display is set and wmctrl is installed;
-// each window but the agent's own (the title on the command line) is asked to close, as its
-// close button would. Without a display there is nothing to close, and the report says so.
+// Each window but the agent's own (the title on the command line) is asked to close, as its
+// close button would. On Windows those are the visible top-level windows of the desktop it runs
+// on (the agent starts it on the console user's). On Linux a desktop's windows are reachable
+// when an X display is set and wmctrl is installed; without a display there is nothing to
+// close, and the report says so.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,8 +18,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+
+extern char** environ;
+#endif
+
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -27,25 +39,68 @@
 #include "ups_lib/platform/paths.h"
 #include "ups_lib/platform/system_log.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// wmctrl answers at once on a live display; these limits are for one that hangs.
-constexpr auto kListLimit = 5s;
-constexpr auto kCloseLimit = 5s;
 // How long the applications get to close after being asked, all together.
 constexpr auto kGraceLimit = 15s;
-// A listing longer than this is not a window list.
-constexpr std::size_t kMaxOutput = 1 << 20;
 
 struct DesktopWindow {
     std::string id;
     std::string title;
 };
+
+#ifdef _WIN32
+
+std::string Narrow(const wchar_t* text, int length) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+BOOL CALLBACK AddWindow(HWND window, LPARAM list) {
+    // What a user sees as an application: visible, with a title, not owned by another window.
+    if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr) return TRUE;
+    wchar_t title[512];
+    const int n = GetWindowTextW(window, title, static_cast<int>(std::size(title)));
+    if (n <= 0) return TRUE;
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%08llx",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
+    reinterpret_cast<std::vector<DesktopWindow>*>(list)->push_back({id, Narrow(title, n)});
+    return TRUE;
+}
+
+HWND HandleOf(const DesktopWindow& w) {
+    return reinterpret_cast<HWND>(
+        static_cast<std::uintptr_t>(std::strtoull(w.id.c_str(), nullptr, 16)));
+}
+
+bool DesktopReachable() {
+    return true;
+}
+
+std::optional<std::vector<DesktopWindow>> ListWindows() {
+    std::vector<DesktopWindow> windows;
+    if (!EnumWindows(AddWindow, reinterpret_cast<LPARAM>(&windows))) return std::nullopt;
+    return windows;
+}
+
+// Posted, not sent: an application that hangs must not hang us.
+bool AskToClose(const DesktopWindow& w) {
+    return PostMessageW(HandleOf(w), WM_CLOSE, 0, 0) != 0;
+}
+
+#else
+
+// wmctrl answers at once on a live display; these limits are for one that hangs.
+constexpr auto kListLimit = 5s;
+constexpr auto kCloseLimit = 5s;
+// A listing longer than this is not a window list.
+constexpr std::size_t kMaxOutput = 1 << 20;
 
 // Runs argv without a shell and collects its standard output; nothing when it cannot be run,
 // fails, or is still running at the deadline (it is killed then).
@@ -125,11 +180,22 @@ std::vector<DesktopWindow> ParseWindowList(const std::string& listing) {
     return windows;
 }
 
+bool DesktopReachable() {
+    const char* display = std::getenv("DISPLAY");
+    return display != nullptr && *display != '\0';
+}
+
 std::optional<std::vector<DesktopWindow>> ListWindows() {
     auto listing = Capture({"wmctrl", "-l"}, kListLimit);
     if (!listing) return std::nullopt;
     return ParseWindowList(*listing);
 }
+
+bool AskToClose(const DesktopWindow& w) {
+    return Capture({"wmctrl", "-i", "-c", w.id}, kCloseLimit).has_value();
+}
+
+#endif
 
 bool StillListed(const std::vector<DesktopWindow>& now, const std::string& id) {
     for (const DesktopWindow& w : now) {
@@ -141,14 +207,13 @@ bool StillListed(const std::vector<DesktopWindow>& now, const std::string& id) {
 // Asks every window but ours to close and gives back those that went within the grace time.
 std::vector<DesktopWindow> CloseApplications(const std::string& keepTitle) {
     std::vector<DesktopWindow> closed;
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') return closed;
+    if (!DesktopReachable()) return closed;
     auto windows = ListWindows();
     if (!windows) return closed;
     std::vector<DesktopWindow> asked;
     for (const DesktopWindow& w : *windows) {
         if (w.title == keepTitle) continue;
-        if (Capture({"wmctrl", "-i", "-c", w.id}, kCloseLimit)) asked.push_back(w);
+        if (AskToClose(w)) asked.push_back(w);
     }
     const auto deadline = Clock::now() + kGraceLimit;
     while (!asked.empty()) {

@@ -1,10 +1,18 @@
-// Tessvar: the agent's warning box. The text given on the command line goes to every terminal a
-// user is logged in on, to the system log, and, when a desktop session bus is there, to the
-// desktop as a notification. It never waits for anyone to read it.
+// Tessvar: the agent's warning box. The text given on the command line goes to the system log
+// and to the people at the machine: on Windows as a box on the desktop it runs on (the agent
+// starts it on the console user's), on Linux to every terminal a user is logged in on and, when
+// a desktop session bus is there, to the desktop as a notification. The agent never waits for
+// anyone to read it.
+#ifdef _WIN32
+#include <windows.h>
+
+#include "ups_lib/platform/wide_text.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utmpx.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +24,7 @@
 
 namespace {
 
+#ifndef _WIN32
 // A login record's line names a device under /dev; one that climbs out of it names no
 // terminal of ours.
 bool SafeLine(const std::string& line) {
@@ -55,16 +64,23 @@ void WarnTerminals(const std::string& text) {
     }
     endutxent();
 }
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string text = helpers::Printable(helpers::JoinArguments(argc, argv));
     if (text.empty()) return 0;
-    WarnTerminals(text);
     ups::platform::DefaultSystemLog().Report("Tessvar", 4, 0, text);
+#ifdef _WIN32
+    // In front of every window, so that it is seen during a full-screen program too.
+    MessageBoxW(nullptr, ups::platform::Wide(text).c_str(), L"Torvane",
+                MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL | MB_SETFOREGROUND);
+#else
+    WarnTerminals(text);
     if (std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) {
         torvane::StartProcess({"notify-send", "--app-name=Torvane", "Torvane", text});
     }
+#endif
     return 0;
 }

@@ -2,13 +2,19 @@
 
 #include <windows.h>
 
+#include <userenv.h>
+#include <wtsapi32.h>
+
 #include <map>
 #include <mutex>
 
 #include "child_process.h"
 #include "ups_lib/platform/paths.h"
+#include "ups_lib/platform/wide_text.h"
 
 namespace torvane {
+
+using ups::platform::Wide;
 
 namespace {
 
@@ -41,15 +47,6 @@ HANDLE Take(int pid) {
     return h;
 }
 
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
 // One argument as the C runtime of the started program splits its command line again: quoted
 // when it holds a blank or a quote, a quote escaped, and backslashes doubled only before a quote.
 void AppendQuoted(std::wstring& line, const std::wstring& arg) {
@@ -80,6 +77,37 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
     return TRUE;
 }
 
+// No handles inherited: a program the agent starts never holds its sockets or its port.
+bool StartHere(std::wstring& line, PROCESS_INFORMATION& info) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info) != 0;
+}
+
+// A service runs in session 0, whose desktop nobody sees: the warning boxes and the closing of
+// applications must happen on the desktop of the user at the console. False when the agent
+// is not a service there, or nobody is logged on; the program is then started here.
+bool StartOnUserDesktop(std::wstring& line, PROCESS_INFORMATION& info) {
+    DWORD ownSession = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) || ownSession != 0) return false;
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    HANDLE user = nullptr;
+    if (console == 0xFFFFFFFF || !WTSQueryUserToken(console, &user)) return false;
+    void* environment = nullptr;
+    const bool haveEnvironment = CreateEnvironmentBlock(&environment, user, FALSE) != 0;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    wchar_t desktop[] = L"winsta0\\default";
+    startup.lpDesktop = desktop;
+    const DWORD flags = haveEnvironment ? CREATE_UNICODE_ENVIRONMENT : 0;
+    const bool started = CreateProcessAsUserW(user, nullptr, line.data(), nullptr, nullptr, FALSE,
+                                              flags, environment, nullptr, &startup, &info) != 0;
+    if (haveEnvironment) DestroyEnvironmentBlock(environment);
+    CloseHandle(user);
+    return started;
+}
+
 }  // namespace
 
 std::filesystem::path FindOutsideProgram(std::string_view name) {
@@ -103,13 +131,8 @@ std::optional<int> StartProcess(const std::vector<std::string>& argv) {
         if (!line.empty()) line += L' ';
         AppendQuoted(line, Wide(a));
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    // No handles inherited: a program the agent starts never holds its sockets or its port.
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-        return std::nullopt;
+    if (!StartOnUserDesktop(line, info) && !StartHere(line, info)) return std::nullopt;
     CloseHandle(info.hThread);
     const int pid = static_cast<int>(info.dwProcessId);
     std::lock_guard lock(TableMutex());

@@ -72,10 +72,13 @@ bool CNTService::PlatformInstall(std::string& problem) {
         return false;
     }
     const std::string path = ProgramPath();
+    // Quoted, since the program may live under "Program Files"; the manager starts it with
+    // --service, which is what makes it enter the dispatcher instead of program mode.
+    const std::string command = "\"" + path + "\" --service";
     ScHandle service(::CreateServiceA(manager.h, name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS,
                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                      SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
-                                      nullptr, nullptr));
+                                      SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                                      nullptr, nullptr, nullptr));
     if (!service) {
         problem = LastErrorText("CreateService");
         return false;
@@ -111,7 +114,15 @@ bool CNTService::RunDispatcher() {
     return ::StartServiceCtrlDispatcherA(table) != FALSE;
 }
 
+// To the console or pipe the program was started from (an installer or a script reads it
+// there); a box only when it has neither.
 void CNTService::ShowMessage(const std::string& text) {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    if (out != nullptr && out != INVALID_HANDLE_VALUE && ::GetFileType(out) != FILE_TYPE_UNKNOWN &&
+        ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        return;
+    }
     ::MessageBoxA(nullptr, text.c_str(), name_.c_str(), MB_OK);
 }
 

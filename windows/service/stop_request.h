@@ -3,6 +3,8 @@
 // system shutting down on Windows.
 #pragma once
 
+#include "ups_lib/platform/events.h"
+
 namespace torvane {
 
 // First thing in main, before any thread starts: on POSIX the stop signals are blocked in every
@@ -10,7 +12,7 @@ namespace torvane {
 // is a socket error and not our end, and there are descriptors for a thousand panels.
 void PrepareProcess();
 
-// Blocks until a stop is requested (program mode).
-void WaitForStopRequest();
+// Blocks until a stop is requested (program mode), or until `done` is set when one is given.
+void WaitForStopRequest(platform::Event* done = nullptr);
 
 }  // namespace torvane

@@ -32,13 +32,17 @@ void PrepareProcess() {
     }
 }
 
-void WaitForStopRequest() {
+void WaitForStopRequest(platform::Event* done) {
     const sigset_t stop = StopSignals();
+    // With an event to watch as well, the wait goes in slices: signals have no event to join.
+    const timespec slice{0, 200 * 1000 * 1000};
     for (;;) {
-        int sig = 0;
-        if (sigwait(&stop, &sig) != 0) continue;
-        if (sig == SIGHUP) continue;
-        return;
+        if (done != nullptr && done->Wait(std::chrono::milliseconds(0))) return;
+        const int sig = done != nullptr ? sigtimedwait(&stop, nullptr, &slice) : [&] {
+            int s = 0;
+            return sigwait(&stop, &s) == 0 ? s : -1;
+        }();
+        if (sig == SIGTERM || sig == SIGINT) return;
     }
 }
 

@@ -28,8 +28,14 @@ void PrepareProcess() {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-void WaitForStopRequest() {
-    WaitForSingleObject(StopEvent(), INFINITE);
+void WaitForStopRequest(platform::Event* done) {
+    if (done == nullptr) {
+        WaitForSingleObject(StopEvent(), INFINITE);
+        return;
+    }
+    while (WaitForSingleObject(StopEvent(), 200) == WAIT_TIMEOUT) {
+        if (done->Wait(std::chrono::milliseconds(0))) return;
+    }
 }
 
 }  // namespace torvane
