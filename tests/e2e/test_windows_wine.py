@@ -203,6 +203,8 @@ def test_the_agent_watches_a_ups_on_com1_serves_a_linux_client_and_keeps_its_eve
         assert ids[-1] == AC_FAILURE and set(ids[:-1]) == {0x69}
         assert evt.stat().st_size < EVENT_FILE_LIMIT
         assert agent.poll() is None, "the agent ended"
+        # The window the local panel's copy-data link needs was made.
+        assert "could not be made" not in (place / "torvane.out").read_text(errors="replace")
     finally:
         agent.kill()
         wine.end()

@@ -1,9 +1,12 @@
 #include <windows.h>
 
+#include <wtsapi32.h>
+
 #include <string>
 
 #include "system_log.h"
 #include "ups_lib/event_texts.h"
+#include "wide_text.h"
 
 namespace ups::platform {
 
@@ -30,9 +33,15 @@ class Win32EventLog final : public SystemLog {
         DeregisterEventSource(h);
     }
 
+    // A box on the console user's desktop that nobody has to close: the caller is the UPS's
+    // or the frame's thread, which must go on watching while the box waits in a server room.
     void Alert(std::string_view caption, std::string_view text) override {
-        const std::string c(caption), t(text);
-        MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_OK | MB_ICONSTOP | MB_SERVICE_NOTIFICATION);
+        std::wstring c = Wide(caption), t = Wide(text);
+        DWORD response = 0;
+        WTSSendMessageW(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), c.data(),
+                        static_cast<DWORD>(c.size() * sizeof(wchar_t)), t.data(),
+                        static_cast<DWORD>(t.size() * sizeof(wchar_t)), MB_OK | MB_ICONSTOP, 0,
+                        &response, FALSE);
     }
 };
 
