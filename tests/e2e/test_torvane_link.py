@@ -55,6 +55,9 @@ def test_a_wrong_password_gets_46_and_the_connection_closes_while_the_right_one_
     assert seen[1:-2] in ([35], [36])
     assert STATUS in panel.codes_until(STATUS, 10)
     panel.close()
+    # The agent traces every message, but never a password, right or wrong.
+    assert "Client send password: ********" in site.output()
+    assert "s3cret" not in site.output() and "guess" not in site.output()
 
 
 def test_before_the_password_a_client_can_neither_read_nor_command(site):
