@@ -259,6 +259,15 @@ void CGUI2Dlg::OpenLink(const QString& host, std::uint16_t port, const QString& 
     link->Open(host, port, password);
 }
 
+// The caption the panel's copy-data endpoint answers to. On Windows an endpoint is a hidden
+// window of that title, which must differ from the dialog's own, or the agent could find the
+// dialog instead; the agent answers at whatever caption the panel registered with.
+#ifdef _WIN32
+constexpr const char* kLinkCaption = "Kelvora 2000 for Windows link";
+#else
+constexpr const char* kLinkCaption = kPanelTitle;
+#endif
+
 bool CGUI2Dlg::ConnectLocal() {
     state_.ConnectReset();
     if (transport_ == LocalTransport::Tcp) {
@@ -267,7 +276,7 @@ bool CGUI2Dlg::ConnectLocal() {
     }
     DropLinks();
     local_ = std::make_unique<LocalAgentLink>(
-        [this](const lk::Message& m) { OnMessage(m, Via::CopyData); }, kPanelTitle);
+        [this](const lk::Message& m) { OnMessage(m, Via::CopyData); }, kLinkCaption);
     std::string error;
     if (local_->Open(&error)) {
         emit linkChanged(true);

@@ -31,7 +31,9 @@ Section "Torvane"
   File "${DIST}/Brenvik.exe"
   File "${DIST}/Lonavex.exe"
   File "${DIST}/upsrec.exe"
-  File /nonfatal "${DIST}/Kelvora.exe"
+!if /FileExists "${DIST}/Kelvora.exe"
+  File "${DIST}/Kelvora.exe"  ; the panel, when a Qt for Windows built it
+!endif
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
   ; The service and its event source, then its start: it watches the UPS on COM1 by default.

@@ -101,6 +101,7 @@ TEST(CNTService, StartUpRunsOnlyWhenInitialisationSucceeds) {
         EXPECT_EQ(service.calls, "init ");
         EXPECT_EQ(log.Ids(), std::vector<std::uint32_t>{ups::kEvInitFailed});
         EXPECT_EQ(service.Status().state, kServiceStopped);
+        EXPECT_EQ(service.Status().exit_code, kServiceSpecificError);
     }
 }
 

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <io.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -32,18 +34,28 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
             DeleteFileW(tmp.c_str());
             return false;
         }
-        if (std::fflush(f.get()) != 0) {
+        // On the disk before the rename: after a power cut the new name must not stand for
+        // a file whose bytes never got there.
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f.get())));
+        if (std::fflush(f.get()) != 0 || !FlushFileBuffers(handle)) {
             f.reset();
             DeleteFileW(tmp.c_str());
             return false;
         }
     }
-    if (!MoveFileExW(tmp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(tmp.c_str());
-        return false;
+    // A reader that holds the old file open (a client's upsrec, a virus scanner) makes the
+    // replacement fail for as long as it reads: a few tries before the write counts as failed.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (MoveFileExW(tmp.c_str(), path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_SHARING_VIOLATION)
+            break;
+        Sleep(50);
     }
-    return true;
+    DeleteFileW(tmp.c_str());
+    return false;
 }
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path,

@@ -10,6 +10,8 @@
 // close, and the report says so.
 #ifdef _WIN32
 #include <windows.h>
+
+#include <cwchar>
 #else
 #include <poll.h>
 #include <signal.h>
@@ -64,6 +66,14 @@ std::string Narrow(const wchar_t* text, int length) {
 BOOL CALLBACK AddWindow(HWND window, LPARAM list) {
     // What a user sees as an application: visible, with a title, not owned by another window.
     if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr) return TRUE;
+    // Nor a console: closing one ends every program attached to it, the agent's own included.
+    wchar_t kind[64];
+    if (window == GetConsoleWindow()) return TRUE;
+    if (GetClassNameW(window, kind, static_cast<int>(std::size(kind))) > 0 &&
+        (std::wcscmp(kind, L"ConsoleWindowClass") == 0 ||
+         std::wcscmp(kind, L"CASCADIA_HOSTING_WINDOW_CLASS") == 0)) {
+        return TRUE;
+    }
     wchar_t title[512];
     const int n = GetWindowTextW(window, title, static_cast<int>(std::size(title)));
     if (n <= 0) return TRUE;

@@ -6,6 +6,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include "ups_lib/platform/wide_text.h"
 #else
 #include <fcntl.h>
@@ -64,18 +66,50 @@ void WarnTerminals(const std::string& text) {
     }
     endutxent();
 }
+#else
+// The words of the command line as the agent gave them: the narrow argv of the C runtime has
+// lost every character outside the local code page.
+std::string CommandLineText() {
+    int count = 0;
+    LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (words == nullptr) return {};
+    std::wstring joined;
+    for (int i = 1; i < count; ++i) {
+        if (i > 1) joined += L' ';
+        joined += words[i];
+    }
+    LocalFree(words);
+    const int size = static_cast<int>(joined.size());
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, joined.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, joined.data(), size, text.data(), n, nullptr, nullptr);
+    return text;
+}
 #endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    std::string text = helpers::Printable(CommandLineText());
+#else
     std::string text = helpers::Printable(helpers::JoinArguments(argc, argv));
+#endif
     if (text.empty()) return 0;
     ups::platform::DefaultSystemLog().Report("Tessvar", 4, 0, text);
 #ifdef _WIN32
-    // In front of every window, so that it is seen during a full-screen program too.
-    MessageBoxW(nullptr, ups::platform::Wide(text).c_str(), L"Torvane",
-                MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL | MB_SETFOREGROUND);
+    // A box where nobody can see it (the service's own session, when no one is logged on)
+    // would wait for ever: the system log has it then. Elsewhere it stands in front of every
+    // window, so that it is seen during a full-screen program too.
+    DWORD session = 0;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session != 0) {
+        MessageBoxW(nullptr, ups::platform::Wide(text).c_str(), L"Torvane",
+                    MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL | MB_SETFOREGROUND);
+    }
+    (void)argc;
+    (void)argv;
 #else
     WarnTerminals(text);
     if (std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) {

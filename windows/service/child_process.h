@@ -17,6 +17,10 @@ std::filesystem::path FindOutsideProgram(std::string_view name);
 // Starts argv[0] (a path, or a name looked up in PATH) with `argv`; the process id, or nothing
 // when it could not be started.
 std::optional<int> StartProcess(const std::vector<std::string>& argv);
+// The same for a program that shows something to the person at the machine (the warning box,
+// the closing of applications). On Windows an agent running as a service starts it on the
+// desktop of the user at the console, as that user; everything else runs where the agent does.
+std::optional<int> StartOnDesktop(const std::vector<std::string>& argv);
 // Waits for a started process: its exit status, 128 + n after signal n.
 int WaitProcess(int pid);
 // Whether a started process has ended; one that has is reaped.

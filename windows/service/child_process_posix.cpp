@@ -26,6 +26,10 @@ std::filesystem::path FindOutsideProgram(std::string_view name) {
     return {};
 }
 
+std::optional<int> StartOnDesktop(const std::vector<std::string>& argv) {
+    return StartProcess(argv);
+}
+
 std::optional<int> StartProcess(const std::vector<std::string>& argv) {
     if (argv.empty() || argv[0].empty()) return std::nullopt;
     std::vector<char*> args;

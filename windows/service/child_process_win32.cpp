@@ -81,8 +81,10 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
 bool StartHere(std::wstring& line, PROCESS_INFORMATION& info) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info) != 0;
+    // No console window either: nothing of ours talks to one, and the closing of applications
+    // would take it for an application (closing it ends whoever shares it).
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &info) != 0;
 }
 
 // A service runs in session 0, whose desktop nobody sees: the warning boxes and the closing of
@@ -100,7 +102,7 @@ bool StartOnUserDesktop(std::wstring& line, PROCESS_INFORMATION& info) {
     startup.cb = sizeof startup;
     wchar_t desktop[] = L"winsta0\\default";
     startup.lpDesktop = desktop;
-    const DWORD flags = haveEnvironment ? CREATE_UNICODE_ENVIRONMENT : 0;
+    const DWORD flags = CREATE_NO_WINDOW | (haveEnvironment ? CREATE_UNICODE_ENVIRONMENT : 0);
     const bool started = CreateProcessAsUserW(user, nullptr, line.data(), nullptr, nullptr, FALSE,
                                               flags, environment, nullptr, &startup, &info) != 0;
     if (haveEnvironment) DestroyEnvironmentBlock(environment);
@@ -124,7 +126,9 @@ std::filesystem::path FindOutsideProgram(std::string_view name) {
     return {};
 }
 
-std::optional<int> StartProcess(const std::vector<std::string>& argv) {
+namespace {
+
+std::optional<int> Start(const std::vector<std::string>& argv, bool onDesktop) {
     if (argv.empty() || argv[0].empty()) return std::nullopt;
     std::wstring line;
     for (const std::string& a : argv) {
@@ -132,12 +136,24 @@ std::optional<int> StartProcess(const std::vector<std::string>& argv) {
         AppendQuoted(line, Wide(a));
     }
     PROCESS_INFORMATION info{};
-    if (!StartOnUserDesktop(line, info) && !StartHere(line, info)) return std::nullopt;
+    if (!(onDesktop && StartOnUserDesktop(line, info)) && !StartHere(line, info)) {
+        return std::nullopt;
+    }
     CloseHandle(info.hThread);
     const int pid = static_cast<int>(info.dwProcessId);
     std::lock_guard lock(TableMutex());
     Table()[pid] = info.hProcess;
     return pid;
+}
+
+}  // namespace
+
+std::optional<int> StartProcess(const std::vector<std::string>& argv) {
+    return Start(argv, false);
+}
+
+std::optional<int> StartOnDesktop(const std::vector<std::string>& argv) {
+    return Start(argv, true);
 }
 
 int WaitProcess(int pid) {

@@ -18,7 +18,7 @@ class InstanceLock {
 
   private:
 #ifdef _WIN32
-    void* handle_ = nullptr;  // the file opened for this process alone
+    void* handle_ = nullptr;  // a named mutex this process made
 #else
     int fd_ = -1;
 #endif

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     if (serviceMode) {
         torvane::CMonitorService service;
         service.StartService();
-        status = service.Status().exit_code;
+        status = service.Status().exit_code == 0 ? 0 : 1;
     } else {
         status = RunProgram();
     }

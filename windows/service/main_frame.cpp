@@ -217,7 +217,7 @@ void CMainFrame::Alert(int kind) {
 void CMainFrame::ShowBox(const std::string& text) {
     auto program = FindOutsideProgram("Tessvar");
     if (program.empty()) return;  // not reported: the sequence goes on
-    if (auto pid = StartProcess({program.string(), text})) {
+    if (auto pid = StartOnDesktop({program.string(), text})) {
         // Not waited for; reaped in the background so that no zombie is left.
         std::thread([pid = *pid] { WaitProcess(pid); }).detach();
     }
@@ -230,7 +230,7 @@ void CMainFrame::StartClosing() {
     const std::string command = config_.programCmdLine;
     auto frame = handle();
     closing_ = std::jthread([this, closeApps, runProgram, command, frame](std::stop_token stop) {
-        auto run_and_wait = [&](const std::vector<std::string>& argv) {
+        auto run_and_wait = [&](const std::vector<std::string>& argv, bool onDesktop) {
             int pid = 0;
             {
                 // Started under the lock, so that EndClosing either finds the child to stop
@@ -238,7 +238,7 @@ void CMainFrame::StartClosing() {
                 // could hold a battery-low shutdown for as long as it liked.
                 std::lock_guard lock(closingMutex_);
                 if (stop.stop_requested()) return;
-                auto started = StartProcess(argv);
+                auto started = onDesktop ? StartOnDesktop(argv) : StartProcess(argv);
                 if (!started) return;
                 pid = closingChild_ = *started;
             }
@@ -253,9 +253,9 @@ void CMainFrame::StartClosing() {
         };
         if (closeApps) {
             auto program = FindOutsideProgram("Morkelnt");
-            if (!program.empty()) run_and_wait({program.string(), kFrameTitle});
+            if (!program.empty()) run_and_wait({program.string(), kFrameTitle}, true);
         }
-        if (runProgram) run_and_wait(SplitWords(command));
+        if (runProgram) run_and_wait(SplitWords(command), false);
         if (!stop.stop_requested()) frame.Post(kWmShutDownNow);
     });
 }

@@ -218,6 +218,13 @@ bool CNTService::Initialize() {
     const bool ok = OnInit();
     if (!ok) {
         LogEvent(ups::platform::EventType::Error, ups::kEvInitFailed);
+        {
+            // A start that failed is no clean stop: the manager's recovery and systemd's
+            // restart act on the exit code.
+            std::lock_guard lock(statusMutex_);
+            status_.exit_code = kServiceSpecificError;
+            status_.specific_exit_code = 1;
+        }
         SetStatus(kServiceStopped);
     } else {
         LogEvent(ups::platform::EventType::Information, ups::kEvServiceStarted);

@@ -43,6 +43,9 @@ enum ServiceControl : std::uint32_t {
     kControlUserFirst = 128,  // codes from here on belong to the service itself
 };
 
+// The exit code of a service that failed for a reason of its own (ERROR_SERVICE_SPECIFIC_ERROR).
+inline constexpr std::uint32_t kServiceSpecificError = 1066;
+
 struct ServiceStatus {
     std::uint32_t type = 0x10;  // SERVICE_WIN32_OWN_PROCESS
     std::uint32_t state = kServiceStopped;

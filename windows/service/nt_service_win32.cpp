@@ -56,7 +56,8 @@ bool CNTService::RegisterControlHandler() {
 }
 
 bool CNTService::PlatformIsInstalled(std::string& problem) {
-    ScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    // Asking needs no more than connecting: -v by an ordinary user tells the truth too.
+    ScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         problem = LastErrorText("OpenSCManager");
         return false;

@@ -192,6 +192,11 @@ bool CRS232::Reopen() {
     auto now = std::chrono::steady_clock::now();
     if (now - lastReopen_ < kReopenPace) return false;
     lastReopen_ = now;
+    {
+        // The dead port first: the device is opened for one holder at a time.
+        std::scoped_lock lock(writeMutex_, readMutex_);
+        port_.reset();
+    }
     SerialPort::Failure failure = SerialPort::Failure::kNone;
     int code = 0;
     auto port = SerialPort::Open(path_, baud_, failure, code);

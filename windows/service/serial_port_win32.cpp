@@ -33,6 +33,8 @@ struct SerialPort::Handle {
     std::mutex aheadMutex;
     std::string ahead;
     bool gone = false;
+    // Counts the flushes: a byte the waiting read took before one is stale and dropped.
+    unsigned flushes = 0;
     ~Handle() {
         if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
         if (waitEvent != nullptr) CloseHandle(waitEvent);
@@ -106,9 +108,11 @@ bool SerialPort::WaitReadable(std::chrono::milliseconds wait) {
     Handle& h = *handle_;
     const auto deadline = std::chrono::steady_clock::now() + wait;
     do {
+        unsigned flushes = 0;
         {
             std::lock_guard lock(h.aheadMutex);
             if (!h.ahead.empty() || h.gone) return true;
+            flushes = h.flushes;
         }
         DWORD errors = 0;
         COMSTAT status{};
@@ -128,7 +132,7 @@ bool SerialPort::WaitReadable(std::chrono::milliseconds wait) {
         }
         std::lock_guard lock(h.aheadMutex);
         if (!done) h.gone = true;
-        if (got == 1) h.ahead += first;
+        if (got == 1 && flushes == h.flushes) h.ahead += first;
         if (!h.ahead.empty() || h.gone) return true;
     } while (std::chrono::steady_clock::now() < deadline);
     return false;
@@ -170,7 +174,8 @@ bool SerialPort::Write(const char* data, std::size_t size) {
     if (!WriteFile(handle_->port, data, static_cast<DWORD>(size), &sent, &overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING) return false;
         // The write time-out ends it: a port that takes nothing in 2 s is not dead for that.
-        if (!Finish(handle_->port, overlapped, sent)) return false;
+        // Under Wine a write that ran out of time ends in ERROR_TIMEOUT; it is not dead either.
+        if (!Finish(handle_->port, overlapped, sent)) return GetLastError() == ERROR_TIMEOUT;
     }
     return true;
 }
@@ -179,6 +184,7 @@ void SerialPort::Flush(bool input, bool output) {
     if (input) {
         std::lock_guard lock(handle_->aheadMutex);
         handle_->ahead.clear();
+        ++handle_->flushes;
     }
     DWORD flags = 0;
     if (input) flags |= PURGE_RXCLEAR;

@@ -13,7 +13,10 @@ HANDLE StopEvent() {
     return event;
 }
 
-BOOL WINAPI OnConsoleEvent(DWORD) {
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    // Any user's logging off reaches the programs of the service's session too: no reason to
+    // stop watching the UPS.
+    if (event == CTRL_LOGOFF_EVENT) return TRUE;
     SetEvent(StopEvent());
     // The system ends the process when this returns from a close, log-off or shutdown event:
     // the main thread gets a few seconds to let the clients go first.
