@@ -68,8 +68,14 @@ class Wine:
         self.settle()
 
     def run(self, program, *args, timeout=60, check=True, env=None):
-        done = subprocess.run(["wine", program, *args], env=env or self.env, capture_output=True,
-                              timeout=timeout, stdin=subprocess.DEVNULL)
+        # Output through files, not pipes: a program of the prefix that Wine starts on the way
+        # (its service manager, device services) inherits them and would hold a pipe open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run(["wine", program, *args], env=env or self.env, stdout=out,
+                                  stderr=err, timeout=timeout, stdin=subprocess.DEVNULL).returncode
+            out.seek(0)
+            err.seek(0)
+            done = subprocess.CompletedProcess(program, code, out.read(), err.read())
         if check and done.returncode != 0:
             raise AssertionError(f"wine {program} {args} ended with {done.returncode}: "
                                  f"{done.stdout!r} {done.stderr!r}")
@@ -85,6 +91,11 @@ class Wine:
     def reg_query(self, key):
         done = self.run("reg", "query", key, check=False)
         return done.returncode, done.stdout.decode(errors="replace").replace("\r\n", "\n")
+
+    def service_state(self):
+        """What the service manager says of the agent's service."""
+        done = self.run("sc", "query", "Torvane", check=False)
+        return done.stdout.decode(errors="replace")
 
     def import_value(self, key, name, data):
         hex_bytes = ",".join(f"{b:02x}" for b in data)
@@ -108,7 +119,7 @@ def wine():
     shutil.rmtree(place, ignore_errors=True)
 
 
-def test_install_registers_the_service_and_its_event_source_and_remove_undoes_it(wine):
+def test_install_makes_a_service_the_manager_starts_and_stops_and_remove_undoes_it(wine):
     torvane = wine.program("Torvane")
     done = wine.run(torvane, "-i")
     assert b"installed" in done.stdout + done.stderr
@@ -129,10 +140,46 @@ def test_install_registers_the_service_and_its_event_source_and_remove_undoes_it
     for text in ("AC Failure\n", "UPS Battery Low\n", "Debug: %1\n", "UPS Failure\n"):
         assert text.encode("utf-16-le") in image_bytes, text
 
+    # Started and stopped by the service control manager: the dispatcher, the control handler
+    # and the status reports. A service takes its environment from the system's, in the
+    # registry; and Wine ends its services once no other program of the prefix runs, so a
+    # shell is kept open meanwhile.
+    listen = loopback_address()
+    port = free_port(host=listen)
+    system_env = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+    settings = {"TORVANE_LISTEN": listen, "TORVANE_TCP_PORT": str(port),
+                "TORVANE_UDP_PORT": str(free_port(socket.SOCK_DGRAM, listen))}
+    for name, value in settings.items():
+        wine.run("reg", "add", system_env, "/v", name, "/d", value, "/f")
+    wine.settle()
+    shell = subprocess.Popen(["wine", "cmd"], env=wine.env, stdin=subprocess.PIPE,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        assert b"started successfully" in wine.run("net", "start", "Torvane", timeout=120).stdout
+        assert "RUNNING" in wine.service_state()
+        wait_until(lambda: accepts(listen, port), 60, "the service's record link")
+        assert b"stopped successfully" in wine.run("net", "stop", "Torvane", timeout=120).stdout
+        state = wine.service_state()
+        assert "STOPPED" in state and "WIN32_EXIT_CODE    : 0" in state, state
+    finally:
+        for name in settings:
+            wine.run("reg", "delete", system_env, "/v", name, "/f", check=False)
+        shell.stdin.close()
+        shell.wait(60)
+    wine.settle()
+
     assert wine.run(torvane, "-v").returncode == 0
     wine.run(torvane, "-u")
     code, _ = wine.reg_query(r"HKLM\SYSTEM\CurrentControlSet\Services\Torvane")
     assert code != 0, "the service is still there after -u"
+
+
+def accepts(host, port):
+    try:
+        with socket.create_connection((host, port), timeout=2):
+            return True
+    except OSError:
+        return False
 
 
 def linux_records(place, **config):
