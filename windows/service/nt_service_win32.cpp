@@ -1,6 +1,7 @@
 // The service control manager's half of CNTService.
 #include <windows.h>
 
+#include <cerrno>
 #include <string>
 
 #include "nt_service.h"
@@ -31,8 +32,12 @@ void WINAPI ServiceEntry(DWORD, LPSTR*) {
     if (CNTService* service = CNTService::Current()) service->ServiceMain();
 }
 
+// Also left in errno, which the -i and -u messages show as their "Error N": Win32 calls do
+// not set it.
 std::string LastErrorText(const char* what) {
-    return std::string(what) + " failed, error " + std::to_string(GetLastError());
+    const DWORD error = GetLastError();
+    errno = static_cast<int>(error);
+    return std::string(what) + " failed, error " + std::to_string(error);
 }
 
 }  // namespace
