@@ -8,6 +8,7 @@
 #include "rs232.h"
 #include "ups_lib/platform/system_log.h"
 #include "ups_lib/trace.h"
+
 namespace torvane {
 
 namespace {
@@ -61,19 +62,23 @@ void CRS232::Open(int portIndex, int baudRate) {
     port_ = SerialPort::Open(path_, baud_, failure, code);
     if (!port_) {
         open_ = false;
+        // Said once until the port opens again: the agent tries a missing port every minute.
+        const bool alert = !openFailed_;
+        openFailed_ = true;
         if (failure == SerialPort::Failure::kOpen) {
             TraceF("CRS232 CreateFile error CODE:%2$d\n", "", code);
             Notify(kCommOpenFailed);
-            ups::platform::DefaultSystemLog().Alert("Torvane", "Open COM Error!");
+            if (alert) ups::platform::DefaultSystemLog().Alert("Torvane", "Open COM Error!");
         } else {
             char text[64];
             std::snprintf(text, sizeof text, "CRS232 SetCommState error CODE:%d!", code);
             ups::Trace(text);
-            ups::platform::DefaultSystemLog().Alert("Torvane", text);
+            if (alert) ups::platform::DefaultSystemLog().Alert("Torvane", text);
             Notify(kCommOpenFailed);
         }
         return;
     }
+    openFailed_ = false;
     pending_.clear();
     lost_ = false;
     connected_ = false;

@@ -70,7 +70,8 @@ class CRS232 final : public CCommLink {
     std::atomic<bool> open_{false};
     std::atomic<bool> connected_{false};
     std::atomic<bool> lost_{false};
-    int misses_ = 0;  // the reader's own count, in its thread only
+    int misses_ = 0;           // the reader's own count, in its thread only
+    bool openFailed_ = false;  // the last Open failed (its alert is not repeated)
     std::chrono::steady_clock::time_point lastReopen_{};
     platform::Event wake_{platform::Event::Mode::kManualReset};
     std::jthread reader_;
