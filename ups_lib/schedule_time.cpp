@@ -9,22 +9,8 @@ namespace ups {
 
 namespace {
 
-// mktime normalises out-of-range fields (day 40 of a month, month 14), which is what makes
-// "add n days" a simple addition; tm_isdst = -1 lets it pick summer or winter time itself.
 std::int64_t MakeLocal(long long year, long long month, long long day, const std::tm& clock) {
-    constexpr long long kIntMax = std::numeric_limits<int>::max();
-    const long long y = year + month / 12;
-    if (y - 1900 > kIntMax / 2 || day > kIntMax / 2) return -1;
-    std::tm t{};
-    t.tm_year = static_cast<int>(y - 1900);
-    t.tm_mon = static_cast<int>(month % 12);
-    t.tm_mday = static_cast<int>(day);
-    t.tm_hour = clock.tm_hour;
-    t.tm_min = clock.tm_min;
-    t.tm_sec = clock.tm_sec;
-    t.tm_isdst = -1;
-    const std::time_t r = std::mktime(&t);
-    return r == static_cast<std::time_t>(-1) ? -1 : static_cast<std::int64_t>(r);
+    return MakeLocalTime(year, month, day, clock.tm_hour, clock.tm_min, clock.tm_sec);
 }
 
 std::int64_t NextByDays(std::int64_t first, const std::tm& b, int days, std::int64_t now) {
@@ -59,6 +45,23 @@ std::int64_t NextByMonths(const std::tm& b, int step, std::int64_t now) {
 }
 
 }  // namespace
+
+std::int64_t MakeLocalTime(long long year, long long month0, long long day, int hour, int minute,
+                           int second) {
+    constexpr long long kIntMax = std::numeric_limits<int>::max();
+    const long long y = year + month0 / 12;
+    if (y - 1900 > kIntMax / 2 || day > kIntMax / 2) return -1;
+    std::tm t{};
+    t.tm_year = static_cast<int>(y - 1900);
+    t.tm_mon = static_cast<int>(month0 % 12);
+    t.tm_mday = static_cast<int>(day);
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    const std::time_t r = std::mktime(&t);
+    return r == static_cast<std::time_t>(-1) ? -1 : static_cast<std::int64_t>(r);
+}
 
 int DaysInMonth(long long year, int month) {
     static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

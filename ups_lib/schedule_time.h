@@ -23,6 +23,12 @@ enum ScheduleFrequency : std::uint16_t {
 // date outside what the C library can represent).
 std::int64_t NextOccurrence(std::int64_t first, std::uint16_t frequency, std::int64_t now);
 
+// The calendar time of a local date and clock time; -1 when the C library cannot represent it.
+// Fields out of range are carried over as mktime does (day 40 of a month, month 14), which is
+// what makes "add n days" an addition; whether summer time applies is left to the C library.
+std::int64_t MakeLocalTime(long long year, long long month0, long long day, int hour, int minute,
+                           int second = 0);
+
 // The local calendar time of `t`; none when the C library cannot represent it.
 std::optional<std::tm> LocalTime(std::int64_t t);
 

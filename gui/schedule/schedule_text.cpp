@@ -19,19 +19,6 @@ constexpr std::size_t kTimeEditChars = 30;
 constexpr std::size_t kDateEditChars = 11;
 constexpr std::int64_t kEntryTimeMax = std::numeric_limits<std::uint32_t>::max();
 
-// mktime with the clock change left to the C library; -1 when the date cannot be represented.
-std::int64_t MakeLocal(int year, int month0, int day, int hour, int minute) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month0;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_isdst = -1;
-    const std::time_t r = std::mktime(&t);
-    return r == static_cast<std::time_t>(-1) ? -1 : static_cast<std::int64_t>(r);
-}
-
 // Reads an integer the way scanf's %d does (leading blanks, an optional sign, digits) and
 // advances pos past it. A long run of digits stops growing past every valid hour, minute or
 // year instead of overflowing, so it is simply an invalid time or date.
@@ -107,15 +94,18 @@ std::int64_t StartOfDay(std::int64_t t) {
 std::int64_t AddDays(std::int64_t t, int days) {
     const auto tm = ups::LocalTime(t);
     if (!tm) return t;
-    const std::int64_t r = MakeLocal(tm->tm_year + 1900, tm->tm_mon, tm->tm_mday + days, 0, 0);
+    const std::int64_t r =
+        ups::MakeLocalTime(tm->tm_year + 1900, tm->tm_mon, tm->tm_mday + days, 0, 0);
     return r < 0 ? t : r;
 }
 
 bool DayFitsEntry(std::int64_t t) {
     const auto tm = ups::LocalTime(t);
     if (!tm) return false;
-    const std::int64_t first = MakeLocal(tm->tm_year + 1900, tm->tm_mon, tm->tm_mday, 0, 0);
-    const std::int64_t last = MakeLocal(tm->tm_year + 1900, tm->tm_mon, tm->tm_mday, 23, 59);
+    const std::int64_t first =
+        ups::MakeLocalTime(tm->tm_year + 1900, tm->tm_mon, tm->tm_mday, 0, 0);
+    const std::int64_t last =
+        ups::MakeLocalTime(tm->tm_year + 1900, tm->tm_mon, tm->tm_mday, 23, 59);
     return first >= 0 && last >= 0 && last <= kEntryTimeMax;
 }
 
@@ -147,8 +137,7 @@ std::int64_t ParseDateEdit(std::string_view text, std::int64_t now) {
     }
     if (year < 1 || year > 9999 || month < 1 || month > 12) return today;
     if (day < 1 || day > ups::DaysInMonth(year, static_cast<int>(month - 1))) return today;
-    const std::int64_t r =
-        MakeLocal(static_cast<int>(year), static_cast<int>(month - 1), static_cast<int>(day), 0, 0);
+    const std::int64_t r = ups::MakeLocalTime(year, month - 1, day, 0, 0);
     // An entry keeps its time in 32 bits: a day before 1970 or after early 2106 would wrap to
     // some other date when it is stored, so such a day is not offered.
     if (r < 0 || !DayFitsEntry(r)) return today;
@@ -181,8 +170,9 @@ ups::CScheduleDetail BuildEntry(int eventRadio, int frequency, int minutes, std:
     entry.frequency = static_cast<std::uint16_t>(std::clamp(frequency, 0, 3));
     std::int64_t t = viewedDay;
     if (const auto day = ups::LocalTime(viewedDay)) {
-        const std::int64_t made = MakeLocal(day->tm_year + 1900, day->tm_mon, day->tm_mday,
-                                            std::clamp(hour, 0, 23), std::clamp(minute, 0, 59));
+        const std::int64_t made =
+            ups::MakeLocalTime(day->tm_year + 1900, day->tm_mon, day->tm_mday,
+                               std::clamp(hour, 0, 23), std::clamp(minute, 0, 59));
         if (made >= 0) t = made;
     }
     entry.time = static_cast<std::uint32_t>(std::clamp<std::int64_t>(t, 0, kEntryTimeMax));

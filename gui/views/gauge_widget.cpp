@@ -9,6 +9,8 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include "gui/views/glyph_kit.h"
+
 namespace kelvora::gui {
 
 namespace {
@@ -237,18 +239,7 @@ void GaugeWidget::paintEvent(QPaintEvent*) {
     }
 
     // Caption in a sunken strip across the bottom.
-    QFont capFont = this->font();
-    capFont.setBold(true);
-    capFont.setPixelSize(std::max(9, qRound(captionH * 0.6)));
-    const double textW = QFontMetricsF(capFont).horizontalAdvance(caption_);
-    const double capW = std::min(w - 2, std::max(radius * 1.5, textW + captionH));
-    const QRectF capRect((w - capW) / 2, h - captionH - 1, capW, captionH);
-    p.setPen(QPen(QColor(120, 125, 135), 1));
-    p.setBrush(QColor(250, 250, 245));
-    p.drawRoundedRect(capRect, 3, 3);
-    p.setFont(capFont);
-    p.setPen(QColor(0, 0, 128));
-    p.drawText(capRect, Qt::AlignCenter, caption_);
+    DrawCaptionStrip(p, this->font(), caption_, w, h, captionH, radius * 1.5, captionH);
 }
 
 }  // namespace kelvora::gui

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainterPath>
 
@@ -78,6 +79,21 @@ double FitDesign(QPainter& p, const QRectF& target, double w, double h) {
     p.translate(target.center().x() - w * scale / 2, target.center().y() - h * scale / 2);
     p.scale(scale, scale);
     return scale;
+}
+
+void DrawCaptionStrip(QPainter& p, QFont font, const QString& caption, double w, double h,
+                      double stripHeight, double minWidth, double padding) {
+    font.setBold(true);
+    font.setPixelSize(std::max(9, qRound(stripHeight * 0.6)));
+    const double textW = QFontMetricsF(font).horizontalAdvance(caption);
+    const double stripW = std::min(w - 2, std::max(minWidth, textW + padding));
+    const QRectF strip((w - stripW) / 2, h - stripHeight - 1, stripW, stripHeight);
+    p.setPen(QPen(QColor(120, 125, 135), 1));
+    p.setBrush(QColor(250, 250, 245));
+    p.drawRoundedRect(strip, 3, 3);
+    p.setFont(font);
+    p.setPen(QColor(0, 0, 128));
+    p.drawText(strip, Qt::AlignCenter, caption);
 }
 
 }  // namespace kelvora::gui

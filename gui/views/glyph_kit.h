@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QPainter>
 #include <QRectF>
 
@@ -17,6 +18,12 @@ void DrawBattery(QPainter& p, const QRectF& box, double level, const QColor& fil
 
 // A two-pin plug facing right, its cable leaving to the left edge of box.
 void DrawPlug(QPainter& p, const QRectF& box, const QColor& body);
+
+// The caption of a gauge or a bar: bold navy text in a light, rounded strip along the bottom of
+// a w x h widget, as wide as the text plus `padding` but at least `minWidth`, and never wider
+// than the widget.
+void DrawCaptionStrip(QPainter& p, QFont font, const QString& caption, double w, double h,
+                      double stripHeight, double minWidth, double padding);
 
 // Sets up p so that a design drawn in a w x h square or rectangle fills target, centred and with
 // its proportions kept. Returns the scale used.

@@ -173,6 +173,12 @@ void Cabinet(QPainter& p) {
                QStringLiteral("UPS"));
 }
 
+// On battery in either kind of UPS: from the battery up to the main line and out to the load.
+Path BatteryToLoad() {
+    return {
+        {110, kBatteryBox.top()}, {110, kMainY}, {kOutX, kMainY}, {kOutX, kFeedY}, {184, kFeedY}};
+}
+
 void OnlineUps(QPainter& p, Kind kind, int frame) {
     const QRectF rectifier(74, 80, 24, 24);
     const QRectF inverter(122, 80, 24, 24);
@@ -199,13 +205,7 @@ void OnlineUps(QPainter& p, Kind kind, int frame) {
         Flow(p, {{kInX, kFeedY}, {kInX, kMainY}, {110, kMainY}, {110, kBatteryBox.top()}}, kMains,
              frame);
     } else if (fail) {
-        Flow(p,
-             {{110, kBatteryBox.top()},
-              {110, kMainY},
-              {kOutX, kMainY},
-              {kOutX, kFeedY},
-              {184, kFeedY}},
-             kBattery, frame);
+        Flow(p, BatteryToLoad(), kBattery, frame);
     } else {
         Flow(p,
              {{kSource.right(), kFeedY},
@@ -249,13 +249,7 @@ void StandbyUps(QPainter& p, Kind kind, int frame) {
     Polyline(p, {{kOutX, kFeedY}, {184, kFeedY}}, kIdle, 2);
 
     if (fail) {
-        Flow(p,
-             {{110, kBatteryBox.top()},
-              {110, kMainY},
-              {kOutX, kMainY},
-              {kOutX, kFeedY},
-              {184, kFeedY}},
-             kBattery, frame);
+        Flow(p, BatteryToLoad(), kBattery, frame);
     } else {
         Path line = {{kSource.right(), kFeedY}, {kInX, kFeedY}, {kInX, kTopY}};
         if (boost) {

@@ -5,6 +5,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+#include "gui/views/glyph_kit.h"
+
 namespace kelvora::gui {
 
 PercentBar::PercentBar(QWidget* parent) : QWidget(parent) {
@@ -70,18 +72,7 @@ void PercentBar::paintEvent(QPaintEvent*) {
         p.drawRect(fill);
     }
 
-    QFont capFont = font();
-    capFont.setBold(true);
-    capFont.setPixelSize(std::max(9, qRound(captionH * 0.6)));
-    const double capW =
-        std::min(w - 2, std::max(90.0, QFontMetricsF(capFont).horizontalAdvance(caption_) + 16));
-    const QRectF capRect((w - capW) / 2, h - captionH - 1, capW, captionH);
-    p.setPen(QPen(QColor(120, 125, 135), 1));
-    p.setBrush(QColor(250, 250, 245));
-    p.drawRoundedRect(capRect, 3, 3);
-    p.setFont(capFont);
-    p.setPen(QColor(0, 0, 128));
-    p.drawText(capRect, Qt::AlignCenter, caption_);
+    DrawCaptionStrip(p, font(), caption_, w, h, captionH, 90.0, 16);
 }
 
 }  // namespace kelvora::gui
