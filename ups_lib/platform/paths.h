@@ -1,7 +1,9 @@
 // Where the agent's files live. On Windows: beside the program, and CLOSEAPP.INI in the Windows
-// directory. On POSIX the program directory is $TORVANE_HOME when set, otherwise the directory
-// of the running executable, and the program's own name counts as "Torvane.exe" whenever a file
-// name is derived from it (so the data log is "Torvane.dat").
+// directory. On POSIX the program directory is $TORVANE_HOME when set, otherwise /var/lib/torvane
+// for programs installed under the prefix (/usr/lib/torvane, /usr/sbin) and the
+// directory of the running executable for the rest (a build tree), and the program's own name
+// counts as "Torvane.exe" whenever a file name is derived from it (so the data log is
+// "Torvane.dat").
 #pragma once
 
 #include <filesystem>
