@@ -145,6 +145,12 @@ int MsgNumber(int q) {
     return static_cast<int>(info.msg_qnum);
 }
 
+long long LastSendTime(int q) {
+    struct msqid_ds info {};
+    if (msgctl(q, IPC_STAT, &info) < 0) return -1;
+    return static_cast<long long>(info.msg_stime);
+}
+
 int SendToMsgQ(int q, long type, std::string_view text) {
     int limit = type == kMsgControl ? 2 : type == kMsgHeartbeat ? 5 : 9;
     MsgBuf drop;

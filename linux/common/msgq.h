@@ -72,6 +72,8 @@ int SendMsg(int q, long type, std::string_view text);
 // text in `out`, or -1 when there is none (a message of length 0 counts as none).
 int ReceiveMsg(int q, long type, std::string& out);
 int MsgNumber(int q);
+// When the last message was sent to the queue (seconds of the calendar clock), or -1.
+long long LastSendTime(int q);
 // Bounded send: drops the oldest messages first so that after it the queue holds at most 3
 // (type 5), 6 (type 4) or 10 (any other type) messages.
 int SendToMsgQ(int q, long type, std::string_view text);

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -79,6 +80,7 @@ int Vornd::Run(int argc, char** argv) {
 }
 
 bool Vornd::TakeInstanceLock() {
+    locked_at_ = static_cast<long long>(std::time(nullptr));
     switch (lock_.Acquire()) {
         case kelvora::LockResult::kHeld:
             return true;
@@ -123,10 +125,14 @@ void Vornd::CreateQueues() {
 void Vornd::CreateQueuesAtStart() {
     // Emptied, all but the control queue: we hold the lock already, so a `kelvora stop` given
     // while we start up is meant for us, and only root can have written to a queue of ours.
+    // What was sent before we took the lock was meant for a daemon that was killed before it
+    // read it (a service stop that timed out): obeyed now, it would end the protection the
+    // moment it is started again.
     int control = ClaimMsgQ(kControlQueueId);
+    const bool for_us = control >= 0 && LastSendTime(control) >= locked_at_;
     std::vector<std::string> waiting;
     for (std::string text; control >= 0 && ReceiveMsg(control, kMsgControl, text) == 1;) {
-        waiting.push_back(text);
+        if (for_us) waiting.push_back(text);
     }
     CreateQueues();
     for (const std::string& text : waiting) SendMsg(queues_.control, kMsgControl, text);

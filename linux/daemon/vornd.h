@@ -53,6 +53,7 @@ class Vornd {
     ShutdownContext ShutdownContextNow();
 
     kelvora::InstanceLock lock_;
+    long long locked_at_ = 0;  // when the lock was taken: control messages older are stale
     UpsConfig config_{};
     WeekSchedule schedule_{};
     bool config_unsaved_ = false;  // the files could not be written; monitoring goes on
