@@ -17,18 +17,33 @@ SETUP = r"""
 set -eu
 top=$1
 packages=$2
+shift 2
 mount -t tmpfs -o mode=0755 overlay-space "$top"
 mkdir "$top/upper" "$top/work" "$top/merged"
 mount -t overlay overlay -o "lowerdir=/,upperdir=$top/upper,workdir=$top/work" "$top/merged"
 m=$top/merged
 mount -t proc proc "$m/proc"
 mount --rbind /sys "$m/sys"
-mount --rbind /dev "$m/dev"
+# Devices of its own: the basic ones and a pseudo-terminal instance for the simulated UPS, none
+# of the machine's serial ports or consoles.
+mount -t tmpfs -o mode=0755 dev "$m/dev"
+for name in null zero full random urandom tty; do
+    touch "$m/dev/$name"
+    mount --bind "/dev/$name" "$m/dev/$name"
+done
+mkdir "$m/dev/pts" "$m/dev/shm"
+mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$m/dev/pts"
+ln -s pts/ptmx "$m/dev/ptmx"
 # No systemd on this "machine": a fresh /run, so the scripts never reach the real one.
 mount -t tmpfs -o mode=0755 run "$m/run"
 mount -t tmpfs -o mode=1777 tmp "$m/tmp"
 mkdir -p "$m/mnt/packages"
 mount --bind "$packages" "$m/mnt/packages"
+# The build trees the tests run programs from, wherever they are (under /tmp in CI).
+for shared in "$@"; do
+    mkdir -p "$m$shared"
+    mount --bind "$shared" "$m$shared"
+done
 ip link set lo up
 echo ready
 exec sleep infinity
@@ -36,18 +51,22 @@ exec sleep infinity
 
 
 class PackageRoot:
-    def __init__(self, packages):
+    def __init__(self, packages, shared=()):
         self.top = pathlib.Path(tempfile.mkdtemp(prefix="pkgroot", dir="/tmp"))
         self.holder = subprocess.Popen(
             ["unshare", "--mount", "--ipc", "--net", "--pid", "--fork", "--propagation", "private",
-             "bash", "-c", SETUP, "setup", str(self.top), str(packages)],
+             "bash", "-c", SETUP, "setup", str(self.top), str(packages), *map(str, shared)],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.holder.stdout.readline()
         if line.strip() != "ready":
             self.holder.kill()
             raise AssertionError("the package root could not be set up: " + self.holder.stderr.read())
         # The namespaces are those of the shell's child that unshare forked.
-        self.pid = self._child_of(self.holder.pid)
+        try:
+            self.pid = self._child_of(self.holder.pid)
+        except AssertionError:
+            self.holder.kill()
+            raise
         self.merged = self.top / "merged"
 
     @staticmethod

@@ -35,11 +35,20 @@ def run(*argv, **kwargs):
 
 
 def repack(deb, version, out_dir):
-    """The same package under another version: the release before this one, for the upgrade."""
+    """The same package under another version: the release before this one, for the upgrade.
+    Its notification scripts differ from this release's, as conffiles do between releases."""
     tree = out_dir / (deb.stem + ".tree")
     run("dpkg-deb", "-R", str(deb), str(tree))
     control = tree / "DEBIAN" / "control"
     control.write_text(re.sub(r"(?m)^Version: .*$", f"Version: {version}", control.read_text()))
+    for script in ("email", "pager"):
+        path = tree / "etc" / "kelvora" / script
+        if path.exists():
+            path.write_text(path.read_text() + f"# {script} as the release before this one had it\n")
+    sums = tree / "DEBIAN" / "md5sums"
+    if sums.exists():
+        listed = [line.split(None, 1)[1] for line in sums.read_text().splitlines()]
+        sums.write_text(run("md5sum", *listed, cwd=tree).stdout)
     name = deb.name.split("_")[0]
     target = out_dir / f"{name}_{version}_amd64.deb"
     run("dpkg-deb", "--root-owner-group", "-b", str(tree), str(target))
@@ -63,14 +72,17 @@ def packages(tmp_path_factory):
 @pytest.fixture
 def machine(packages):
     out, _ = packages
-    root = PackageRoot(out)
+    root = PackageRoot(out, shared=sorted({str(BUILD), str(pathlib.Path(UPSSIM).parent)}))
     yield root
     root.close()
 
 
 def install(machine, *names, directory="/mnt/packages"):
     debs = [f"{directory}/{n}" for n in names]
-    return machine.run("apt-get", "install", "-y", "--no-install-recommends", *debs)
+    # An administrator's changed conffile is kept where the new release changed it too.
+    return machine.run("apt-get", "install", "-y", "--no-install-recommends",
+                       "-o", "Dpkg::Options::=--force-confdef",
+                       "-o", "Dpkg::Options::=--force-confold", *debs)
 
 
 def current(packages, *names):
@@ -145,6 +157,7 @@ def test_each_package_holds_its_edition_with_its_conffiles_and_dependencies(pack
     assert torvane["/usr/sbin/Torvane"][1] == "../lib/torvane/Torvane"
     assert "/usr/sbin/upsrec" in torvane
     # The registry holds the agent's password.
+    assert torvane["/var/lib/torvane"][0] == "drwxr-x---"
     assert torvane["/var/lib/torvane/registry"][0] == "drwxr-x---"
     assert "/usr/bin/Kelvora" in panel and "/usr/share/applications/kelvora-panel.desktop" in panel
 
@@ -315,7 +328,12 @@ def test_an_upgrade_keeps_what_the_administrator_changed_and_a_purge_takes_the_r
         assert machine.run("dpkg-query", "-W", "-f", "${Version}", name).stdout == "2.1-1"
     assert cfg.read_text() == settings
     assert ini.read_bytes() == bytes(range(232))
+    # Changed by the administrator and by the new release: the administrator's is kept. Changed
+    # by the release alone: the new one is installed.
     assert "ops@example.com" in email.read_text()
+    deb = shlex.quote(str(packages[1]["kelvora"]))
+    shipped = run("sh", "-c", f"dpkg-deb --fsys-tarfile {deb} | tar -xOf - ./etc/kelvora/pager").stdout
+    assert machine.path("/etc/kelvora/pager").read_text() == shipped
     assert {p: p.read_bytes() for p in registry} == registry
     assert "acFailDelay 7" in re.sub(r"\s+", " ", machine.run("upsrec", "show", "config").stdout)
     assert machine.path("/etc/systemd/system/sysinit.target.wants/vornd.service").is_symlink()

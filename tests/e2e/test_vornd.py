@@ -6,8 +6,8 @@ import time
 
 import pytest
 
-from kelvora_env import (BLANK, DAEMON_ARG, MODEL_OK, NO_RESPONSE, RATING_OK, STATUS_OK, binary,
-                         wait_until)
+from kelvora_env import (BLANK, DAEMON_ARG, MODEL_OK, NO_RESPONSE, RATING_OK, STATUS_OK, _libc,
+                         binary, wait_until)
 
 DEFAULT_CFG = (
     "AC Fail Delay         ( 1 ... 1440 min. )  : [5]\n"
@@ -177,3 +177,18 @@ def test_falls_back_to_ttyS2_and_remembers_it(tmp_path, root, ups, start_daemon)
     wait_until(lambda: "[/dev/ttyS2]" in (root.read("kelvora.cfg") or ""), 10, "the remembered port")
     assert root.read("kelvora.mdl") == MODEL_OK
     assert daemon.stop() == 0
+
+
+def test_a_stop_request_left_by_a_killed_daemon_does_not_end_the_next_one(root, ups, start_daemon):
+    # A service stop that timed out: the request was sent, the daemon killed before it read it.
+    queue = _libc.msgget(root.key("control"), 0o1000 | 0o600)  # IPC_CREAT
+    assert queue >= 0
+    root.send("control", 5, "100")
+    time.sleep(1.1)  # sent before the next daemon takes its lock
+    root.write("shutdown.ini", "true\n")
+    root.write_config(ups.link)
+    daemon = start_daemon()
+    ups.wait_for_command("F\r", timeout=30)
+    assert daemon.alive()
+    # One sent to it is obeyed as always.
+    assert daemon.stop(timeout=60) == 0
