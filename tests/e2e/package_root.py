@@ -83,26 +83,30 @@ class PackageRoot:
         return ["nsenter", "-t", str(self.pid), "-m", "-i", "-n", "-p", "chroot",
                 str(self.merged)]
 
-    def run(self, *argv, env=None, check=True, timeout=300, input=None):
-        """Runs argv inside; the completed process (text output)."""
+    def _command(self, argv, env):
+        """argv run inside with a clean environment of its own plus `env`."""
         full_env = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
                     "LANG": "C.UTF-8", "HOME": "/root", "DEBIAN_FRONTEND": "noninteractive"}
         full_env.update(env or {})
-        done = subprocess.run([*self._enter(), "/usr/bin/env", "-i",
-                               *(f"{k}={v}" for k, v in full_env.items()), *argv],
-                              capture_output=True, text=True, timeout=timeout, input=input)
+        return [*self._enter(), "/usr/bin/env", "-i",
+                *(f"{k}={v}" for k, v in full_env.items()), *argv]
+
+    def run(self, *argv, env=None, check=True, timeout=300):
+        """Runs argv inside; the completed process (text output)."""
+        done = subprocess.run(self._command(argv, env), capture_output=True, text=True,
+                              timeout=timeout)
         if check and done.returncode != 0:
             raise AssertionError(f"{argv} exited {done.returncode}:\n{done.stdout}\n{done.stderr}")
         return done
 
     def start(self, *argv, env=None, log=None):
         """Starts argv inside without waiting; its output goes to `log` (a host path)."""
-        full_env = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "LANG": "C.UTF-8"}
-        full_env.update(env or {})
-        out = open(log, "wb") if log else subprocess.DEVNULL
-        return subprocess.Popen([*self._enter(), "/usr/bin/env", "-i",
-                                 *(f"{k}={v}" for k, v in full_env.items()), *argv],
-                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        if log is None:
+            return subprocess.Popen(self._command(argv, env), stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+        with open(log, "wb") as out:
+            return subprocess.Popen(self._command(argv, env), stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.STDOUT)
 
     def signal(self, program, name):
         """Sends signal `name` (TERM, KILL, ...) to every process of `program` inside."""

@@ -14,14 +14,14 @@ import ctypes, os, select, struct, time
 libc = ctypes.CDLL(None, use_errno=True)
 CLOCK_MONOTONIC, TFD_TIMER_ABSTIME = 1, 1
 
-class Spec(ctypes.Structure):
+class TimerSetting(ctypes.Structure):
     _fields_ = [("interval_s", ctypes.c_long), ("interval_ns", ctypes.c_long),
                 ("value_s", ctypes.c_long), ("value_ns", ctypes.c_long)]
 
 def fires_after(flags, seconds, nanoseconds):
     fd = libc.timerfd_create(CLOCK_MONOTONIC, 0)
-    spec = Spec(0, 0, seconds, nanoseconds)
-    assert libc.timerfd_settime(fd, flags, ctypes.byref(spec), None) == 0
+    setting = TimerSetting(0, 0, seconds, nanoseconds)
+    assert libc.timerfd_settime(fd, flags, ctypes.byref(setting), None) == 0
     start = time.monotonic()
     while time.monotonic() - start < 3:
         if select.select([fd], [], [], 0.05)[0]:
