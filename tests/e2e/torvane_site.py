@@ -52,6 +52,9 @@ class Agent:
         self.listen = loopback_address()
         self.tcp_port = free_port(host=self.listen)
         self.udp_port = free_port(socket.SOCK_DGRAM, self.listen)
+        # The NUT protocol and the HTTP endpoint, on the agent's own loopback address too.
+        self.nut_port = free_port(host=self.listen)
+        self.http_port = free_port(host=self.listen)
         self.extra_env = {}
         self.proc = None
         self.err = None
@@ -61,7 +64,9 @@ class Agent:
                    TORVANE_COM1=self.ups.link, TORVANE_UTMP=str(self.place / "no-utmp"),
                    TORVANE_POWEROFF=f"/usr/bin/touch {self.mark}", TORVANE_RUNDIR=str(self.run),
                    TORVANE_LISTEN=self.listen, TORVANE_TCP_PORT=str(self.tcp_port),
-                   TORVANE_UDP_PORT=str(self.udp_port), TORVANE_TRACE="1")
+                   TORVANE_UDP_PORT=str(self.udp_port), TORVANE_NUT_LISTEN=self.listen,
+                   TORVANE_NUT_PORT=str(self.nut_port), TORVANE_HTTP_LISTEN=self.listen,
+                   TORVANE_HTTP_PORT=str(self.http_port), TORVANE_TRACE="1")
         env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         env.pop("DISPLAY", None)
         env.update(self.extra_env)

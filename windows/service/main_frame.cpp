@@ -45,6 +45,12 @@ CMainFrame::CMainFrame(bool program_mode, std::function<void()> on_close)
     : programMode_(program_mode),
       onClose_(std::move(on_close)),
       reactions_([this] { return Now(); }) {
+    std::vector<std::string> problems;
+    watchSettings_ = watch::WatchSettingsFromEnvironment(problems);
+    for (const std::string& problem : problems) {
+        ups::Trace(problem + "\n");
+        std::fprintf(stderr, "Torvane: %s\n", problem.c_str());
+    }
     config_.Load();
     msgTab_.Load();
     schedule_.ReadAll();
@@ -57,7 +63,7 @@ CMainFrame::CMainFrame(bool program_mode, std::function<void()> on_close)
             std::lock_guard lock(recordsMutex_);
             return MailSettingsFor(config_, msgTab_, kind);
         },
-        *alertLog_);
+        *alertLog_, MailerForSettings());
     pager_ = std::make_unique<CPagerAlerts>(*alertLog_);
 
     ups_ = std::make_unique<CUPS>();
@@ -71,10 +77,12 @@ CMainFrame::CMainFrame(bool program_mode, std::function<void()> on_close)
     if (programMode_) tray_ = std::make_unique<CapacityTray>(MakeTrayIcon());
     email_->Start();
     OpenClientLinks();
+    OpenWatchers();
     ups::Trace("Torvane started\n");
 }
 
 CMainFrame::~CMainFrame() {
+    CloseWatchers();
     udp_.reset();
     link_.reset();
     local_.Forget();
@@ -146,6 +154,13 @@ std::intptr_t CMainFrame::OnMessage(std::uint32_t msg, std::uintptr_t wparam,
         }
             StartClosing();
             return 0;
+        case kWmForcedShutdown:
+            // The UPS is about to be switched off by the one who sent it: this system goes too.
+            if (shuttingDown_) return 0;
+            ups::Trace("FSD from a NUT client: shutting down\n");
+            std::fprintf(stderr, "Torvane: FSD from a NUT client: shutting down\n");
+            BatteryLowShutdown();
+            return 0;
         case platform::kWmCopyData:
             if (lparam == 0) return 0;
             return OnCopyData(*reinterpret_cast<const platform::CopyDataMessage*>(lparam));
@@ -160,6 +175,7 @@ std::intptr_t CMainFrame::OnMessage(std::uint32_t msg, std::uintptr_t wparam,
 void CMainFrame::OnTimer(std::uintptr_t id) {
     if (id == kFrameSecondTimer) {
         ScheduledSelfTest();
+        PublishSnapshot();
         if (tray_) tray_->Tick(ups_->GetBatteryCapacity());
     }
     if (id == kFrameMinuteTimer) {
@@ -178,7 +194,9 @@ void CMainFrame::ScheduledSelfTest() {
 
 void CMainFrame::OnUpsNotify(int code, int value) {
     Reaction r = reactions_.OnNotify(code, value, View(), Settings());
+    NoteCountdown(code, value);
     Carry(r);
+    PublishSnapshot();
 }
 
 void CMainFrame::Carry(const Reaction& r) {
@@ -206,6 +224,7 @@ void CMainFrame::Carry(const Reaction& r) {
 
 void CMainFrame::Alert(int kind) {
     lastAlertKind_ = kind;
+    TellWatchers(static_cast<watch::EventKind>(kind), msgTab_.text[static_cast<std::size_t>(kind)]);
     if (config_.emailOn != 0) email_->RaiseMailEvent(kind);
     if (config_.pagerOn != 0) {
         lastPage_ = pager_->PagerThread(kind, PagerSettingsFor(config_, msgTab_, kind));
@@ -294,6 +313,9 @@ void CMainFrame::BatteryLowShutdown() {
 
 void CMainFrame::ShutDownNow(bool turnUpsOff, bool shutdownSystem) {
     platform::Event* confirmed = nullptr;
+    // Whether the UPS goes off or this system goes down, the machines that share the UPS must
+    // follow: they are told first, so that they use the time of the UPS's confirmation.
+    if (turnUpsOff || shutdownSystem) ForceSecondariesDown();
     if (turnUpsOff) {
         const std::int64_t now = Now();
         std::optional<std::int64_t> powerOn;
@@ -314,6 +336,8 @@ void CMainFrame::ShutDownNow(bool turnUpsOff, bool shutdownSystem) {
     }
     if (!shutdownSystem) return;
     if (confirmed != nullptr) confirmed->Wait(kUpsConfirmationLimit);
+    WaitForSecondaries();
+    TellWatchers(watch::EventKind::kSystemShutdown, "System shutdown");
     DropClients();
     shuttingDown_ = true;
     eventLog_->AddEvent(CEventLogRecord(ups::kEvSystemShutdown, CEventLogRecord::kInformation,

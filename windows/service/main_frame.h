@@ -29,12 +29,19 @@
 #include "ups_lib/platform/copy_data.h"
 #include "ups_lib/platform/message_loop.h"
 #include "ups_lib/schedule.h"
+#include "watch/http/metrics_server.h"
+#include "watch/notify/webhooks.h"
+#include "watch/nut/nut_server.h"
+#include "watch/ups_snapshot.h"
+#include "watch/watch_settings.h"
 
 namespace torvane {
 
 inline constexpr const char* kFrameTitle = "Torvane 2000 for Windows";
 inline constexpr std::uint32_t kWmShutDownNow = platform::kWmUser + 1;
 inline constexpr std::uint32_t kWmCloseAndShutDown = platform::kWmUser + 2;
+// A NUT client with the primary's password sent FSD.
+inline constexpr std::uint32_t kWmForcedShutdown = platform::kWmUser + 3;
 inline constexpr std::uintptr_t kFrameSecondTimer = 0;
 inline constexpr std::uintptr_t kFrameMinuteTimer = 1;
 
@@ -52,6 +59,8 @@ class CMainFrame final : public platform::Window, private LinkOwner {
     // Where control panels and event clients reach the agent (0 while not listening).
     std::uint16_t TcpPort() const { return link_->Port(); }
     std::uint16_t UdpPort() const { return udp_->Started() ? udp_->Port() : 0; }
+    // What the NUT clients, the metrics endpoint and the webhooks see.
+    const watch::SnapshotBoard& Board() const { return board_; }
 
   protected:
     std::intptr_t OnMessage(std::uint32_t msg, std::uintptr_t wparam,
@@ -77,6 +86,18 @@ class CMainFrame final : public platform::Window, private LinkOwner {
     void BroadcastCodes(const Reaction& r);
     void DropClients();
     CUdpEvents::UpsState UdpState() const;
+
+    // The watchers of other tools and the webhooks (frame_watchers.cpp).
+    void OpenWatchers();
+    Mailer MailerForSettings() const;
+    void CloseWatchers();
+    void PublishSnapshot();
+    void TellWatchers(watch::EventKind kind, const std::string& text);
+    void NoteCountdown(int code, int value);
+    // The machines that share the UPS are told to shut down; then, before this system goes,
+    // they are given their time to log out.
+    void ForceSecondariesDown();
+    void WaitForSecondaries();
 
     void Connect(bool reportFailure = true);
     void ReopenMissingPort();
@@ -126,6 +147,13 @@ class CMainFrame final : public platform::Window, private LinkOwner {
     ScheduledTestWatch testWatch_;
     std::atomic<bool> shuttingDown_{false};
     int lastAlertKind_ = -1;
+    watch::WatchSettings watchSettings_;
+    watch::SnapshotBoard board_;
+    std::unique_ptr<watch::NutServer> nut_;
+    std::unique_ptr<watch::MetricsServer> metrics_;
+    std::unique_ptr<watch::Webhooks> webhooks_;
+    int countdownLeft_ = 0;  // seconds, while a countdown runs
+    std::optional<std::chrono::steady_clock::time_point> secondariesToldAt_;
 };
 
 // The frame's copy-data endpoint, by which the panel on this machine finds it. Opened and closed
