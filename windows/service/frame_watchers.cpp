@@ -42,31 +42,45 @@ Mailer CMainFrame::MailerForSettings() const {
 void CMainFrame::OpenWatchers() {
     board_.Update([this](watch::UpsSnapshot& s) { s.startedAt = Now(); });
     PublishSnapshot();
-    if (watchSettings_.nut.enabled) {
-        auto frame = handle();
-        nut_ = std::make_unique<watch::NutServer>(
-            board_, watch::NutAccess{watchSettings_.nutUser, watchSettings_.nutPassword},
-            [frame] { frame.Post(kWmForcedShutdown); });
-        std::string problem;
-        if (!nut_->Start(watchSettings_.nut, problem)) {
-            Report("no NUT server: " + problem);
-            nut_.reset();
-        }
-    }
-    if (watchSettings_.http.enabled) {
-        metrics_ = std::make_unique<watch::MetricsServer>(board_);
-        std::string problem;
-        if (!metrics_->Start(watchSettings_.http, problem)) {
-            Report("no metrics endpoint: " + problem);
-            metrics_.reset();
-        }
-    }
+    StartWatchers();
     if (!watchSettings_.webhooks.empty()) {
         webhooks_ = std::make_unique<watch::Webhooks>(
             watchSettings_.webhooks, watch::Webhooks::Options{},
             [](const std::string& url, bool ok, const std::string& why) {
                 ups::Trace("Webhook " + url + (ok ? ": sent\n" : ": failed: " + why + "\n"));
             });
+    }
+}
+
+void CMainFrame::StartWatchers() {
+    // An address that is not there yet (the agent starts before the network) is tried again
+    // every minute; each problem is reported once.
+    auto report = [](std::string& last, const std::string& problem) {
+        if (problem != last) Report(problem);
+        last = problem;
+    };
+    if (watchSettings_.nut.enabled && !nut_) {
+        auto frame = handle();
+        auto server = std::make_unique<watch::NutServer>(
+            board_, watch::NutAccess{watchSettings_.nutUser, watchSettings_.nutPassword},
+            [frame] { frame.Post(kWmForcedShutdown); });
+        std::string problem;
+        if (server->Start(watchSettings_.nut, problem)) {
+            nut_ = std::move(server);
+            nutProblem_.clear();
+        } else {
+            report(nutProblem_, "no NUT server: " + problem);
+        }
+    }
+    if (watchSettings_.http.enabled && !metrics_) {
+        auto server = std::make_unique<watch::MetricsServer>(board_);
+        std::string problem;
+        if (server->Start(watchSettings_.http, problem)) {
+            metrics_ = std::move(server);
+            metricsProblem_.clear();
+        } else {
+            report(metricsProblem_, "no metrics endpoint: " + problem);
+        }
     }
 }
 

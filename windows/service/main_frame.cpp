@@ -181,6 +181,7 @@ void CMainFrame::OnTimer(std::uintptr_t id) {
     if (id == kFrameMinuteTimer) {
         udp_->ExpireSilent();
         Listen();  // again, if a port was taken
+        StartWatchers();
         ReopenMissingPort();
     }
 }

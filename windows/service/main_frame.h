@@ -89,6 +89,7 @@ class CMainFrame final : public platform::Window, private LinkOwner {
 
     // The watchers of other tools and the webhooks (frame_watchers.cpp).
     void OpenWatchers();
+    void StartWatchers();
     Mailer MailerForSettings() const;
     void CloseWatchers();
     void PublishSnapshot();
@@ -152,7 +153,8 @@ class CMainFrame final : public platform::Window, private LinkOwner {
     std::unique_ptr<watch::NutServer> nut_;
     std::unique_ptr<watch::MetricsServer> metrics_;
     std::unique_ptr<watch::Webhooks> webhooks_;
-    int countdownLeft_ = 0;  // seconds, while a countdown runs
+    std::string nutProblem_, metricsProblem_;  // the last ones reported
+    int countdownLeft_ = 0;                    // seconds, while a countdown runs
     std::optional<std::chrono::steady_clock::time_point> secondariesToldAt_;
 };
 
