@@ -6,6 +6,9 @@
 //                       $NOTIFY_SOCKET, the stop request is SIGTERM), or of the service control
 //                       manager on Windows
 //   Torvane -v | -i | -u  version and whether installed; install; remove
+//   Torvane --test-notify  sends every configured notification once (mail, page, webhooks) and
+//                       tells how each went; needs no lock, so a running agent is left alone
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -14,13 +17,14 @@
 #include "main_frame.h"
 #include "monitor_service.h"
 #include "stop_request.h"
+#include "test_notify.h"
 #include "ups_lib/platform/paths.h"
 #include "ups_lib/trace.h"
 
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: Torvane [--service | -v | -i | -u]\n");
+    std::fprintf(stderr, "usage: Torvane [--service | --test-notify | -v | -i | -u]\n");
     return 2;
 }
 
@@ -40,6 +44,13 @@ int RunProgram() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before PrepareProcess: Ctrl-C must end a test that waits on a slow server.
+    if (argc == 2 && std::string_view(argv[1]) == "--test-notify") {
+#ifdef SIGPIPE
+        std::signal(SIGPIPE, SIG_IGN);  // a mail server that hangs up is a failed attempt
+#endif
+        return torvane::TestNotifications(stdout);
+    }
     // The stop signals reach only the thread that waits for them: the program's main thread,
     // or the service's control thread.
     torvane::PrepareProcess();
