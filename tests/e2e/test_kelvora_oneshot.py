@@ -178,6 +178,29 @@ def test_the_screen_form_with_a_word_is_still_too_many_arguments(root):
     assert rc == 1 and out.startswith("Too many arguments!\n")
 
 
+def test_json_in_snmp_mode_asks_the_agent(root, agent, start_daemon):
+    """The daemon reaches the UPS through its agent, in a network namespace: the report asks
+    the agent itself, from the same namespace, as the status screen does."""
+    root.write("shutdown.ini", "true\n")
+    root.write_config("/dev/null", mode=1, ip=agent.peer)
+    start_daemon(wrapper=tuple(agent.netns.wrap()))
+    agent.ups.ctl("set", "input", "221.7")
+    in_ns = [*agent.netns.wrap(), KELVORA, "status", "--json"]
+
+    def report():
+        r = subprocess.run(in_ns, env=root.env(), capture_output=True, timeout=60)
+        return r.returncode, json.loads(r.stdout)
+
+    wait_until(lambda: report()[0] == 0, 60, "a report with the agent's reading")
+    rc, obj = report()
+    assert obj["source"] == "snmp" and obj["connected"] is True
+    assert obj["input_voltage_volts"] == 221.7 and obj["status"] == "OL"
+    agent.ups.ctl("utility", "fail")
+    wait_until(lambda: report()[1]["on_battery"] is True, 30, "the utility failure")
+    rc, obj = report()
+    assert rc == 0 and obj["status"].startswith("OB") and obj["input_voltage_volts"] == 0.0
+
+
 # --- test-notify ---------------------------------------------------------------------------
 
 def script(root, name, body):
