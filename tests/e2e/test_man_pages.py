@@ -126,13 +126,14 @@ def test_torvane_page_names_every_option():
 
 
 def test_torvane_page_names_every_environment_variable():
-    sources = [*(REPO / "windows" / "service").glob("*.cpp"), *(REPO / "ups_lib").rglob("*.cpp"),
+    sources = [*(REPO / "windows" / "service").rglob("*.cpp"), *(REPO / "ups_lib").rglob("*.cpp"),
                *(REPO / "windows" / "helpers").glob("*.cpp")]
     names = set()
     for path in sources:
         if path.name.endswith("_test.cpp"):
             continue
-        names.update(re.findall(r'getenv\("(TORVANE_\w+)"\)', path.read_text(errors="replace")))
+        names.update(re.findall(r'(?:getenv|Env)\("(TORVANE_\w+)"\)',
+                                path.read_text(errors="replace")))
     assert {"TORVANE_HOME", "TORVANE_REGISTRY", "TORVANE_TRACE"} <= names, names
     assert missing_from("Torvane.8", names) == []
 
