@@ -4,10 +4,15 @@ every configured channel once."""
 
 import http.server
 import json
+import os
+import pty
+import select
 import ssl
 import subprocess
+import termios
 import threading
 import time
+import tty
 
 import pytest
 from aiosmtpd.controller import Controller
@@ -270,3 +275,53 @@ def test_the_test_command_with_nothing_configured_says_so(site):
     assert result.returncode == 1
     assert result.stdout == "nothing to test: no channel is configured\n"
     assert run_test_notify(site, "extra").returncode == 2
+
+
+@pytest.mark.filterwarnings("ignore:Requiring AUTH while not requiring TLS")
+def test_the_test_command_mails_over_tls_from_the_first_byte(site, certificate):
+    cert, key = certificate
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(str(cert), str(key))
+    box = Mailbox()
+    # aiosmtpd offers AUTH on a TLS connection only after its own STARTTLS unless told that
+    # this one is encrypted already.
+    controller = Controller(box, hostname="127.0.0.1", port=free_port(), ssl_context=context,
+                            authenticator=box.authenticate, auth_required=True,
+                            auth_require_tls=False)
+    controller.start()
+    try:
+        site.extra_env.update(TORVANE_SMTP_TLS="tls", TORVANE_SMTP_USER=USER,
+                              TORVANE_SMTP_PASSWORD=PASSWORD, TORVANE_SMTP_CA=str(cert))
+        site.upsrec("msgtab", address6="ups@example.com")
+        site.configure(emailOn=1, mailServer=f"127.0.0.1:{controller.port}")
+        result = run_test_notify(site)
+        assert result.returncode == 0, result.stdout + result.stderr
+        assert result.stdout.splitlines() == ["mail to ups@example.com: sent", "1 sent, 0 failed"]
+        assert len(box.mails) == 1 and box.mails[0]["authenticated"]
+        # Without the certificate authority the server's own certificate is not trusted.
+        del site.extra_env["TORVANE_SMTP_CA"]
+        result = run_test_notify(site)
+        assert result.returncode == 1
+        assert "mail to ups@example.com: failed: " in result.stdout
+        assert len(box.mails) == 1
+    finally:
+        controller.stop()
+
+
+def test_the_test_command_pages_with_the_first_kind_that_has_a_number(site):
+    master, slave = pty.openpty()
+    tty.setraw(slave, termios.TCSANOW)
+    try:
+        site.extra_env["TORVANE_COM2"] = os.ttyname(slave)
+        site.upsrec("msgtab", number0="5550000", number1="5551234", code1="911")
+        site.configure(pagerOn=1, pagerPort=1)
+        result = run_test_notify(site)
+        assert result.returncode == 0, result.stdout + result.stderr
+        assert "page to 5551234 on COM2 (kind 1): sent" in result.stdout.splitlines()
+        seen = b""
+        while select.select([master], [], [], 0)[0]:
+            seen += os.read(master, 4096)
+        assert seen == b"ate0\rATDT5551234,,,,911\r"
+    finally:
+        os.close(master)
+        os.close(slave)
