@@ -324,6 +324,24 @@ TEST_F(NutServerTest, GuessesAfterTheThirdAreAnsweredAfterAPause) {
     EXPECT_LT(guess("wrong").second, 900ms);
 }
 
+TEST_F(NutServerTest, GuessesSpreadOverConnectionsStillGetOneReplyASecond) {
+    std::vector<std::unique_ptr<Client>> guessers;
+    for (int i = 0; i < 6; ++i) {
+        guessers.push_back(std::make_unique<Client>(port));
+        ASSERT_EQ(guessers.back()->Ask("USERNAME admin"), "OK");
+        ASSERT_EQ(guessers.back()->Ask("PASSWORD guess" + std::to_string(i)), "OK");
+    }
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(guessers[i]->Ask("PRIMARY ups"), "ERR ACCESS-DENIED");
+    // Three more at once, from three connections: their answers come a second apart.
+    const auto start = Clock::now();
+    for (int i = 3; i < 6; ++i) guessers[i]->Send("PRIMARY ups\n");
+    // Meanwhile the others of that address are served as usual.
+    EXPECT_EQ(guessers[0]->Ask("NETVER"), "1.3");
+    EXPECT_LT(Clock::now() - start, 900ms);
+    for (int i = 3; i < 6; ++i) EXPECT_EQ(guessers[i]->Line(), "ERR ACCESS-DENIED") << i;
+    EXPECT_GE(Clock::now() - start, 2900ms);
+}
+
 TEST_F(NutServerTest, RunningOutOfDescriptorsDoesNotSpinTheServer) {
     Client waiting(port);
     ASSERT_EQ(waiting.Ask("NETVER"), "1.3");

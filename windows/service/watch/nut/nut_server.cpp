@@ -3,6 +3,7 @@
 // block the server's thread, which is the only one that touches the sockets and the sessions.
 #include "watch/nut/nut_server.h"
 
+#include <algorithm>
 #include <array>
 #include <asio.hpp>
 #include <atomic>
@@ -37,8 +38,10 @@ constexpr auto kCloseGrace = 5s;
 // connection stays in the backlog, and retrying at once would spin.
 constexpr auto kAcceptRetry = 100ms;
 // Password guessing: the first refusals of PRIMARY, MASTER or FSD from an address are answered
-// at once, every further one within the memory time after a pause, during which that connection
-// reads nothing.
+// at once; after them, that address gets one refusal a second, whatever number of connections it
+// spreads its guesses over, each waiting connection reading nothing meanwhile (so no reply waits
+// longer than kMaxPerAddress seconds). An address is forgotten ten minutes after its last
+// refusal, or when it is granted the primary's part.
 constexpr int kFreeRefusals = 3;
 constexpr auto kRefusalPause = 1s;
 constexpr auto kRefusalMemory = 10min;
@@ -49,8 +52,8 @@ constexpr std::size_t kReadChunk = 1024;
 // The refusals of the primary's part per address, kept for a while and bounded in number.
 class Refusals {
   public:
-    // Counts a refusal; true when its reply is to wait.
-    bool Note(const std::string& address, Clock::time_point now) {
+    // Counts a refusal; gives how long its reply is to wait (zero: not at all).
+    Clock::duration Note(const std::string& address, Clock::time_point now) {
         auto it = entries_.find(address);
         if (it != entries_.end() && now - it->second.last > kRefusalMemory) {
             entries_.erase(it);
@@ -58,18 +61,25 @@ class Refusals {
         }
         if (it == entries_.end()) {
             if (entries_.size() >= kRefusalAddresses) DropOldest();
-            it = entries_.emplace(address, Entry{0, now}).first;
+            it = entries_.emplace(address, Entry{}).first;
         }
-        it->second.count += it->second.count < kFreeRefusals + 1 ? 1 : 0;
-        it->second.last = now;
-        return it->second.count > kFreeRefusals;
+        Entry& e = it->second;
+        e.last = now;
+        if (e.count < kFreeRefusals) {
+            ++e.count;
+            return Clock::duration::zero();
+        }
+        // The next free second after the replies already waiting from there.
+        e.slot = std::max(e.slot, now) + kRefusalPause;
+        return e.slot - now;
     }
     void Forget(const std::string& address) { entries_.erase(address); }
 
   private:
     struct Entry {
-        int count;
+        int count = 0;
         Clock::time_point last;
+        Clock::time_point slot;  // when the latest waiting reply goes
     };
     void DropOldest() {
         auto oldest = entries_.begin();
@@ -224,9 +234,12 @@ class NutServer::Impl::Connection : public std::enable_shared_from_this<Connecti
         if (session_.primary && !wasPrimary) server_.refusals_.Forget(address_);
         if (result.fsd && server_.onFsd_) server_.onFsd_();
         if (result.close) closing_ = true;
-        if (result.deniedAuth && server_.refusals_.Note(address_, Clock::now())) {
-            PauseThenSend(std::move(result.reply));
-            return;
+        if (result.deniedAuth) {
+            const Clock::duration wait = server_.refusals_.Note(address_, Clock::now());
+            if (wait > Clock::duration::zero()) {
+                PauseThenSend(std::move(result.reply), wait);
+                return;
+            }
         }
         Send(std::move(result.reply));
     }
@@ -237,9 +250,9 @@ class NutServer::Impl::Connection : public std::enable_shared_from_this<Connecti
         Send("ERR INVALID-ARGUMENT\n");
     }
 
-    void PauseThenSend(std::string reply) {
+    void PauseThenSend(std::string reply, Clock::duration wait) {
         paused_ = true;
-        pause_.expires_after(kRefusalPause);
+        pause_.expires_after(wait);
         pause_.async_wait([self = shared_from_this(),
                            reply = std::move(reply)](const asio::error_code& error) mutable {
             if (error || self->closed_) return;
