@@ -373,6 +373,37 @@ TEST_F(NutServerTest, RunningOutOfDescriptorsDoesNotSpinTheServer) {
     EXPECT_EQ(waiting.Ask("NETVER"), "1.3");
 }
 
+TEST(NutServerIpv6Test, ListensOnIpv6AndNamesItsClientsSo) {
+    SnapshotBoard board;
+    NutServer server(board, {}, {});
+    std::string problem;
+    if (!server.Start(Listener{true, "::1", 0}, problem)) GTEST_SKIP() << problem;
+    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(server.Port());
+    to.sin6_addr = in6addr_loopback;
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const std::string request = "USERNAME u\nPASSWORD p\nLOGIN ups\nLIST CLIENT ups\n";
+    ASSERT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    const std::string expected =
+        "OK\nOK\nOK\nBEGIN LIST CLIENT ups\nCLIENT ups ::1\nEND LIST CLIENT ups\n";
+    std::string got;
+    const auto until = Clock::now() + 5s;
+    while (got.size() < expected.size() && Clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char chunk[512];
+        const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        got.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    EXPECT_EQ(got, expected);
+}
+
 TEST_F(NutServerTest, StopsQuicklyWithClientsConnected) {
     Client loggedIn(port);
     loggedIn.Ask("USERNAME mon");

@@ -311,7 +311,9 @@ class NutServer::Impl::Connection : public std::enable_shared_from_this<Connecti
     void ArmTimer(Clock::duration after) {
         idle_.expires_after(after);
         idle_.async_wait([self = shared_from_this()](const asio::error_code& error) {
-            if (!error) self->Close();
+            // A wait that had already ended when the timer was set again is not cancelled:
+            // the new time decides.
+            if (!error && self->idle_.expiry() <= Clock::now()) self->Close();
         });
     }
 
