@@ -48,7 +48,8 @@ class UsbSite:
                    TORVANE_USB_DEVICE=self.ups.link, TORVANE_UTMP=str(self.place / "no-utmp"),
                    TORVANE_POWEROFF=f"/usr/bin/touch {self.mark}", TORVANE_TRACE="1",
                    TORVANE_LISTEN=self.listen, TORVANE_TCP_PORT=str(self.tcp_port),
-                   TORVANE_UDP_PORT=str(self.udp_port))
+                   TORVANE_UDP_PORT=str(self.udp_port), TORVANE_NUT_LISTEN=self.listen,
+                   TORVANE_HTTP_LISTEN=self.listen)
         # Nothing on the serial ports: a poll that reaches the UPS came through the helper.
         for n in range(1, 10):
             env.pop(f"TORVANE_COM{n}", None)

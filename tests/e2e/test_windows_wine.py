@@ -148,7 +148,8 @@ def test_install_makes_a_service_the_manager_starts_and_stops_and_remove_undoes_
     port = free_port(host=listen)
     system_env = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
     settings = {"TORVANE_LISTEN": listen, "TORVANE_TCP_PORT": str(port),
-                "TORVANE_UDP_PORT": str(free_port(socket.SOCK_DGRAM, listen))}
+                "TORVANE_UDP_PORT": str(free_port(socket.SOCK_DGRAM, listen)),
+                "TORVANE_NUT_LISTEN": listen, "TORVANE_HTTP_LISTEN": listen}
     for name, value in settings.items():
         wine.run("reg", "add", system_env, "/v", name, "/d", value, "/f")
     wine.settle()
@@ -228,6 +229,7 @@ def test_the_agent_watches_a_ups_on_com1_serves_a_linux_client_and_keeps_its_eve
     port = free_port(host=listen)
     env = dict(wine.env, TORVANE_LISTEN=listen, TORVANE_TCP_PORT=str(port),
                TORVANE_UDP_PORT=str(free_port(socket.SOCK_DGRAM, listen)),
+               TORVANE_NUT_LISTEN=listen, TORVANE_HTTP_LISTEN=listen,
                TORVANE_POWEROFF="cmd /c echo off")
     log = open(place / "torvane.out", "wb")
     agent = subprocess.Popen(["wine", wine.program("Torvane")], env=env, stdin=subprocess.DEVNULL,
