@@ -19,8 +19,9 @@ std::string ThisHostName();
 // What one HTTP POST did.
 struct PostResult {
     bool ok = false;
-    long status = 0;  // the HTTP status, 0 when no answer came
-    std::string why;  // for the report: "HTTP 200", "HTTP 500", "Timeout was reached", ...
+    long status = 0;    // the HTTP status, 0 when no answer came
+    std::string why;    // for the report: "HTTP 200", "HTTP 500", "Timeout was reached", ...
+    bool retry = true;  // false when another attempt cannot fare better
 };
 // One POST of a JSON body to `url`, within `timeout`. It ends early, as failed, once `stop` is
 // set. The Windows build has no HTTP client and always fails.

@@ -53,7 +53,7 @@ PostResult PostJson(const std::string& url, const std::string& body,
                     std::chrono::milliseconds timeout, const std::atomic<bool>* stop) {
     EnsureCurl();
     std::unique_ptr<CURL, CurlDeleter> h(curl_easy_init());
-    if (!h) return {false, 0, "curl could not start"};
+    if (!h) return {false, 0, "curl could not start", true};
     std::unique_ptr<curl_slist, ListDeleter> headers(
         curl_slist_append(nullptr, "Content-Type: application/json"));
     // No "Expect: 100-continue" pause before the body.
@@ -85,12 +85,12 @@ PostResult PostJson(const std::string& url, const std::string& body,
     const CURLcode code = curl_easy_perform(c);
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    if (code == CURLE_ABORTED_BY_CALLBACK) return {false, status, "stopped"};
+    if (code == CURLE_ABORTED_BY_CALLBACK) return {false, status, "stopped", false};
     // An answer too long to read still told its status.
     if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && status != 0))
-        return {false, status, error[0] != '\0' ? error : curl_easy_strerror(code)};
+        return {false, status, error[0] != '\0' ? error : curl_easy_strerror(code), true};
     const bool ok = status >= 200 && status < 300;
-    return {ok, status, "HTTP " + std::to_string(status)};
+    return {ok, status, "HTTP " + std::to_string(status), true};
 }
 
 }  // namespace torvane::watch::notify_detail

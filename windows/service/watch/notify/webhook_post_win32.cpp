@@ -15,7 +15,7 @@ std::string ThisHostName() {
 
 PostResult PostJson(const std::string&, const std::string&, std::chrono::milliseconds,
                     const std::atomic<bool>*) {
-    return {false, 0, "webhooks are not available in the Windows build"};
+    return {false, 0, "webhooks are not available in the Windows build", false};
 }
 
 }  // namespace torvane::watch::notify_detail

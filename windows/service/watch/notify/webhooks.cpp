@@ -182,7 +182,7 @@ class Webhooks::Impl {
                        std::to_string(options_.attempts) + ")";
             if (report_) report_(shown, result.ok, why);
             if (result.ok) return true;
-            if (attempt == options_.attempts) break;
+            if (!result.retry || attempt == options_.attempts) break;
             std::unique_lock lock(mutex_);
             if (wake_.wait_for(lock, pause, [this] { return stop_; })) return false;
             pause *= 2;
