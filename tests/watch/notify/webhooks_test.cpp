@@ -211,8 +211,7 @@ TEST(Webhooks, DoublesThePauseAndGivesUpAfterTheLastAttempt) {
     const auto first = requests[1].at - requests[0].at;
     const auto second = requests[2].at - requests[1].at;
     EXPECT_GE(first, 140ms);
-    EXPECT_LT(first, 290ms);
-    EXPECT_GE(second, 290ms);
+    EXPECT_GE(second, 290ms);  // a pause that stayed 150 ms would fail here
     for (const auto& r : reports.Get()) EXPECT_FALSE(r.ok);
     EXPECT_EQ(reports.Get()[2].why, "HTTP 503 (attempt 3 of 3)");
 }
