@@ -65,9 +65,14 @@ TEST_F(WatchSettingsTest, WebhooksAreUrlsSeparatedByBlanksOrCommas) {
 TEST_F(WatchSettingsTest, MailSecurity) {
     setenv("TORVANE_SMTP_TLS", "tls", 1);
     EXPECT_EQ(WatchSettingsFromEnvironment(problems).mail.tls, MailSecurity::Tls::kImplicit);
-    setenv("TORVANE_SMTP_TLS", "none", 1);
+    unsetenv("TORVANE_SMTP_TLS");
     setenv("TORVANE_SMTP_USER", "ups@example.org", 1);
     WatchSettings s = WatchSettingsFromEnvironment(problems);
+    // A login is not sent in the clear unless that is asked for by name.
+    EXPECT_EQ(s.mail.tls, MailSecurity::Tls::kStartTls);
+    setenv("TORVANE_SMTP_TLS", "none", 1);
+    s = WatchSettingsFromEnvironment(problems);
+    EXPECT_EQ(s.mail.tls, MailSecurity::Tls::kNone);
     EXPECT_FALSE(s.mail.Plain());  // AUTH without TLS is still not the plain conversation
     EXPECT_TRUE(s.mail.verifyPeer);
     // A misspelt wish for privacy asks for more of it, not less.

@@ -73,6 +73,8 @@ WatchSettings WatchSettingsFromEnvironment(std::vector<std::string>& problems) {
                            "starttls is used");
     }
     s.mail.user = Env("TORVANE_SMTP_USER");
+    // A password is not sent in the clear unless that was asked for by name.
+    if (tls.empty() && !s.mail.user.empty()) s.mail.tls = MailSecurity::Tls::kStartTls;
     s.mail.password = Env("TORVANE_SMTP_PASSWORD");
     s.mail.verifyPeer = Env("TORVANE_SMTP_VERIFY") != "0";
     s.mail.caFile = Env("TORVANE_SMTP_CA");

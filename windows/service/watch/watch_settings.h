@@ -40,8 +40,9 @@ struct WatchSettings {
     Listener http{true, "127.0.0.1", kHttpPort};
     // $TORVANE_WEBHOOKS: the URLs every event is posted to, separated by blanks.
     std::vector<std::string> webhooks;
-    // $TORVANE_SMTP_TLS (none, starttls, tls), $TORVANE_SMTP_USER, $TORVANE_SMTP_PASSWORD,
-    // $TORVANE_SMTP_VERIFY (0 takes any certificate), $TORVANE_SMTP_CA.
+    // $TORVANE_SMTP_TLS (none, starttls, tls; starttls when unset and a user is),
+    // $TORVANE_SMTP_USER, $TORVANE_SMTP_PASSWORD, $TORVANE_SMTP_VERIFY (0 takes any certificate),
+    // $TORVANE_SMTP_CA.
     MailSecurity mail;
 };
 
