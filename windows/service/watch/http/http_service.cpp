@@ -302,7 +302,9 @@ void Service::Drain(const Pointer& c) {
         });
 }
 
-void Service::Drop(const Pointer& c) {
+void Service::Drop(const Pointer& connection) {
+    // A copy: `connection` may be the map's own pointer, gone with the erase below.
+    const Pointer c = connection;
     auto it = connections_.find(c->id);
     if (it == connections_.end()) return;
     std::error_code ignored;
