@@ -6,8 +6,18 @@ namespace torvane::watch {
 
 namespace {
 
-// The length of the UTF-8 sequence that starts `text` at `i`, or 0 when it is not one.
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
+// A value sent in tenths (or hundredths), or null before the UPS sent one.
+std::string Scaled(std::int32_t value, int divisor, bool known) {
+    if (!known) return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, divisor == 100 ? "%.2f" : "%.1f",
+                  static_cast<double>(value) / divisor);
+    return text;
+}
+
+}  // namespace
+
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
     std::size_t length = 0;
@@ -35,22 +45,11 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
     return length;
 }
 
-// A value sent in tenths (or hundredths), or null before the UPS sent one.
-std::string Scaled(std::int32_t value, int divisor, bool known) {
-    if (!known) return "null";
-    char text[32];
-    std::snprintf(text, sizeof text, divisor == 100 ? "%.2f" : "%.1f",
-                  static_cast<double>(value) / divisor);
-    return text;
-}
-
-}  // namespace
-
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = Utf8Length(text, i);
+        const std::size_t length = Utf8SequenceLength(text, i);
         if (length == 0) {
             out += "\\ufffd";
             ++i;

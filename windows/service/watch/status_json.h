@@ -1,6 +1,7 @@
 // The UPS as one JSON object: the agent's /status.json and the "ups" member of every webhook.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,5 +17,9 @@ std::string StatusJson(const UpsSnapshot& ups, std::int64_t now);
 // `text` as a JSON string, quotes included; bytes that are not UTF-8 become U+FFFD, as a UPS's
 // model text is whatever its firmware sends.
 std::string JsonString(std::string_view text);
+
+// The length of the UTF-8 sequence that starts `text` at `at`, or 0 when there is none there (a
+// stray continuation byte, an overlong form, a surrogate, a cut sequence).
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
 
 }  // namespace torvane::watch

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "watch/http/metrics_server.h"
+#include "watch/status_json.h"
 
 namespace torvane::watch {
 
@@ -22,35 +23,6 @@ std::string Decimal(std::int64_t value, int divisor) {
            "." + fraction;
 }
 
-// The length of the UTF-8 sequence that starts `text` at `i`, or 0 when it is not one.
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    std::uint32_t min = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    std::uint32_t code = lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
-
 // A label value from the UPS's identification: its fixed-width padding trimmed, backslash,
 // quote and line feed escaped as the format asks. The text is whatever the firmware sends, so
 // bytes that are not UTF-8, and control characters, become U+FFFD: a scraper rejects the whole
@@ -61,7 +33,7 @@ std::string LabelValue(std::string_view text) {
     while (!text.empty() && blank(text.back())) text.remove_suffix(1);
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = Utf8Length(text, i);
+        const std::size_t length = Utf8SequenceLength(text, i);
         const auto c = static_cast<unsigned char>(text[i]);
         if (length == 0) {
             out += "\xEF\xBF\xBD";
