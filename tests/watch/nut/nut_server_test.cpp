@@ -269,15 +269,38 @@ TEST_F(NutServerTest, SixteenConnectionsFromOneAddressAndNoMore) {
     }));
 }
 
-TEST_F(NutServerTest, SixtyFourConnectionsInAll) {
+TEST_F(NutServerTest, SixtyFourConnectionsInAllAndAPlaceForAnotherMachine) {
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < 64; ++i) {
         const std::string from = "127.0.1." + std::to_string(1 + i / 16);
         clients.push_back(std::make_unique<Client>(port, from.c_str()));
         ASSERT_EQ(clients.back()->Ask("NETVER"), "1.3") << i;
     }
-    Client extra(port, "127.0.2.1");
+    // All of them are heard from again but one: that one is the place its address gives up.
+    for (int i = 0; i < 64; ++i) {
+        if (i == 5) continue;
+        ASSERT_EQ(clients[i]->Ask("NETVER"), "1.3") << i;
+    }
+    // A machine of its own gets in, though a few addresses fill the server...
+    Client newcomer(port, "127.0.2.1");
+    EXPECT_EQ(newcomer.Ask("NETVER"), "1.3");
+    EXPECT_TRUE(clients[5]->ClosedByServer());
+    EXPECT_EQ(clients[6]->Ask("NETVER"), "1.3");
+    // ...while one of the crowded addresses cannot have more than it holds: 64 is the most.
+    Client extra(port, "127.0.1.1");
     EXPECT_TRUE(extra.ClosedByServer());
+}
+
+TEST_F(NutServerTest, ALoneConnectionOfAnAddressIsNeverGivenUpForAnother) {
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 64; ++i) {
+        const std::string from = "127.0.3." + std::to_string(1 + i);
+        clients.push_back(std::make_unique<Client>(port, from.c_str()));
+        ASSERT_EQ(clients.back()->Ask("NETVER"), "1.3") << i;
+    }
+    Client extra(port, "127.0.4.1");
+    EXPECT_TRUE(extra.ClosedByServer());
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(clients[i]->Ask("NETVER"), "1.3") << i;
 }
 
 TEST_F(NutServerTest, AClientThatDoesNotReadItsRepliesIsDropped) {
@@ -340,6 +363,38 @@ TEST_F(NutServerTest, GuessesSpreadOverConnectionsStillGetOneReplyASecond) {
     EXPECT_LT(Clock::now() - start, 900ms);
     for (int i = 3; i < 6; ++i) EXPECT_EQ(guessers[i]->Line(), "ERR ACCESS-DENIED") << i;
     EXPECT_GE(Clock::now() - start, 2900ms);
+}
+
+TEST_F(NutServerTest, GuessesFromManyAddressesAreStillPacedInAll) {
+    // Each from an address of its own, as whoever holds 127.0.0.0/8 or an IPv6 /64 can do.
+    int next = 1;
+    auto guesser = [&] {
+        const std::string from = "127.0.5." + std::to_string(next++);
+        auto c = std::make_unique<Client>(port, from.c_str());
+        EXPECT_EQ(c->Ask("USERNAME admin"), "OK");
+        EXPECT_EQ(c->Ask("PASSWORD guess"), "OK");
+        return c;
+    };
+    const auto burst = Clock::now();
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(guesser()->Ask("PRIMARY ups"), "ERR ACCESS-DENIED");
+    ASSERT_LT(Clock::now() - burst, 900ms) << "the budget's burst is answered at once";
+    std::vector<std::unique_ptr<Client>> late;
+    for (int i = 0; i < 3; ++i) late.push_back(guesser());
+    const auto start = Clock::now();
+    for (auto& c : late) c->Send("PRIMARY ups\n");
+    // The right password is not held up by them.
+    Client admin(port, "127.0.6.1");
+    admin.Ask("USERNAME admin");
+    admin.Ask("PASSWORD s3cret");
+    EXPECT_EQ(admin.Ask("PRIMARY ups"), "OK PRIMARY-GRANTED");
+    EXPECT_LT(Clock::now() - start, 900ms);
+    for (auto& c : late) EXPECT_EQ(c->Line(), "ERR ACCESS-DENIED");
+    EXPECT_GE(Clock::now() - start, 2900ms) << "one refusal a second once the budget is spent";
+    // The budget comes back with time.
+    std::this_thread::sleep_for(1500ms);
+    const auto again = Clock::now();
+    EXPECT_EQ(guesser()->Ask("PRIMARY ups"), "ERR ACCESS-DENIED");
+    EXPECT_LT(Clock::now() - again, 900ms);
 }
 
 TEST_F(NutServerTest, RunningOutOfDescriptorsDoesNotSpinTheServer) {

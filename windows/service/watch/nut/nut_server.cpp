@@ -26,6 +26,10 @@ using Clock = std::chrono::steady_clock;
 // upsd's own defaults are of the same order; a UPS is shared by a handful of machines.
 constexpr std::size_t kMaxConnections = 64;
 constexpr std::size_t kMaxPerAddress = 16;
+// When all places are taken, a newcomer from an address that holds fewer of them than another
+// takes the place that other address used least lately: a few addresses that fill the server
+// cannot keep a machine that shares the UPS from reaching it, while one connection of each
+// address is never given up for another's.
 // upsmon polls every few seconds and Home Assistant every minute: ten minutes of silence is a
 // client that has gone without saying so.
 constexpr auto kIdleTime = 10min;
@@ -40,10 +44,15 @@ constexpr auto kAcceptRetry = 100ms;
 // Password guessing: the first refusals of PRIMARY, MASTER or FSD from an address are answered
 // at once; after them, that address gets one refusal a second, whatever number of connections it
 // spreads its guesses over, each waiting connection reading nothing meanwhile (so no reply waits
-// longer than kMaxPerAddress seconds). An address is forgotten ten minutes after its last
-// refusal, or when it is granted the primary's part.
+// longer than one second per connection there is room for). An address is forgotten ten minutes
+// after its last refusal, or when it is granted the primary's part.
 constexpr int kFreeRefusals = 3;
 constexpr auto kRefusalPause = 1s;
+// The free refusals of all addresses together: a burst of this many, then one more a second.
+// Whoever holds many addresses (a local user has all of 127.0.0.0/8, a host on the network a
+// whole IPv6 /64) would otherwise guess at the speed of connecting, three guesses an address;
+// past this budget every refusal waits its turn at one a second in all.
+constexpr int kFreeRefusalsInAll = 16;
 constexpr auto kRefusalMemory = 10min;
 constexpr std::size_t kRefusalAddresses = 256;
 
@@ -67,7 +76,10 @@ class Refusals {
         e.last = now;
         if (e.count < kFreeRefusals) {
             ++e.count;
-            return Clock::duration::zero();
+            if (TakeFree(now)) return Clock::duration::zero();
+            // Free for the address, but not in all: it waits for the next second of all.
+            allSlot_ = std::max(allSlot_, now) + kRefusalPause;
+            return allSlot_ - now;
         }
         // The next free second after the replies already waiting from there.
         e.slot = std::max(e.slot, now) + kRefusalPause;
@@ -81,6 +93,23 @@ class Refusals {
         Clock::time_point last;
         Clock::time_point slot;  // when the latest waiting reply goes
     };
+    // One of the free refusals in all, the budget refilled by one a pause up to its size.
+    bool TakeFree(Clock::time_point now) {
+        if (!started_) {
+            started_ = true;
+            refilled_ = now;
+        }
+        const auto earned = (now - refilled_) / kRefusalPause;
+        if (earned > 0) {
+            freeInAll_ = static_cast<int>(std::min<long long>(
+                kFreeRefusalsInAll, freeInAll_ + static_cast<long long>(earned)));
+            refilled_ += earned * kRefusalPause;
+        }
+        if (freeInAll_ == kFreeRefusalsInAll) refilled_ = now;
+        if (freeInAll_ == 0) return false;
+        --freeInAll_;
+        return true;
+    }
     void DropOldest() {
         auto oldest = entries_.begin();
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
@@ -89,6 +118,10 @@ class Refusals {
         if (oldest != entries_.end()) entries_.erase(oldest);
     }
     std::map<std::string, Entry> entries_;
+    int freeInAll_ = kFreeRefusalsInAll;
+    bool started_ = false;
+    Clock::time_point refilled_;  // the budget is counted from here
+    Clock::time_point allSlot_;   // when the latest reply waiting for the budget goes
 };
 
 // An IPv4 client seen through an IPv6 socket counts as its IPv4 address.
@@ -124,6 +157,7 @@ class NutServer::Impl {
     void OnAccept(const asio::error_code& error, tcp::socket socket);
     void CloseAll();
     void Forget(Connection* connection, const std::string& address);
+    void MakeRoomFor(std::size_t newcomersOwn);
     std::vector<std::string> LoggedInAddresses() const;
 
     const SnapshotBoard& board_;
@@ -173,6 +207,7 @@ class NutServer::Impl::Connection : public std::enable_shared_from_this<Connecti
 
     bool LoggedIn() const { return session_.loggedIn; }
     const std::string& Address() const { return address_; }
+    Clock::time_point LastHeard() const { return lastHeard_; }
 
   private:
     void Read() {
@@ -198,6 +233,7 @@ class NutServer::Impl::Connection : public std::enable_shared_from_this<Connecti
             return;
         }
         input_.append(chunk_.data(), n);
+        lastHeard_ = Clock::now();
         ArmTimer(kIdleTime);
         ProcessLines();
         Read();
@@ -329,6 +365,7 @@ class NutServer::Impl::Connection : public std::enable_shared_from_this<Connecti
     asio::steady_timer pause_;
     const std::string address_;
     nut::Session session_;
+    Clock::time_point lastHeard_ = Clock::now();
 
     std::array<char, kReadChunk> chunk_{};
     std::string input_;    // at most a line and a chunk
@@ -410,6 +447,9 @@ void NutServer::Impl::OnAccept(const asio::error_code& error, tcp::socket socket
     if (!peerError) {
         std::string address = AddressText(peer.address());
         std::size_t& fromThere = perAddress_[address];
+        if (connections_.size() >= kMaxConnections && fromThere < kMaxPerAddress) {
+            MakeRoomFor(fromThere);
+        }
         if (connections_.size() < kMaxConnections && fromThere < kMaxPerAddress) {
             ++fromThere;
             auto connection =
@@ -422,6 +462,27 @@ void NutServer::Impl::OnAccept(const asio::error_code& error, tcp::socket socket
     }
     // A refused socket is closed as it goes out of scope.
     Accept();
+}
+
+void NutServer::Impl::MakeRoomFor(std::size_t newcomersOwn) {
+    const auto most =
+        std::max_element(perAddress_.begin(), perAddress_.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    // Only an address with more than the newcomer would then have gives a place up.
+    if (most == perAddress_.end() || most->second <= newcomersOwn + 1) return;
+    const std::string crowded = most->first;
+    Connection* quietest = nullptr;
+    for (const auto& entry : connections_) {
+        Connection* c = entry.first;
+        if (c->Address() != crowded) continue;
+        if (quietest == nullptr || c->LastHeard() < quietest->LastHeard()) quietest = c;
+    }
+    // Close() forgets it, and its place with it; the shared pointer its handlers hold keeps the
+    // object until they have ended.
+    if (quietest != nullptr) {
+        const std::shared_ptr<Connection> keep = connections_.at(quietest);
+        keep->Close();
+    }
 }
 
 void NutServer::Impl::Forget(Connection* connection, const std::string& address) {
