@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "local_server.h"
 #include "watch/notify/notify_detail.h"
@@ -196,6 +198,29 @@ TEST(SecureMail, AServerThatNeverAnswersFailsWithinTheSteps) {
     const auto before = Clock::now();
     EXPECT_FALSE(mailer(server.Address(), "a@b.c", "s", "b"));
     EXPECT_LT(Clock::now() - before, 3s);
+}
+
+TEST(SecureMail, AStopEndsAMailToAServerThatNeverAnswers) {
+    SmtpServer server(false);
+    MailSecurity security;
+    security.tls = MailSecurity::Tls::kStartTls;
+    security.user = "u";
+    security.password = "p";
+    std::atomic<bool> stop{false};
+    // The agent's own step time: without the stop, this mail would wait for minutes.
+    const auto mailer = MakeSecureMailer(security, 30s, &stop);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(300ms);
+        stop = true;
+    });
+    const auto before = Clock::now();
+    EXPECT_FALSE(mailer(server.Address(), "a@b.c", "s", "b"));
+    EXPECT_LT(Clock::now() - before, 3s);
+    stopper.join();
+    // Once stopped, nothing more is tried.
+    const auto after = Clock::now();
+    EXPECT_FALSE(mailer(server.Address(), "a@b.c", "s", "b"));
+    EXPECT_LT(Clock::now() - after, 500ms);
 }
 
 TEST(SecureMail, ABadServerTextIsRefused) {

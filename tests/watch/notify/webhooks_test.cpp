@@ -350,6 +350,24 @@ TEST(Webhooks, AFullQueueDropsTheOldestPosts) {
                 HasSubstr("webhook: queue full, the test post to " + receiver.Url() + " dropped"));
 }
 
+TEST(Webhooks, AReceiverThatHangsHoldsUpNoOther) {
+    Receiver dead([](std::size_t) { return 0; });
+    Receiver alive([](std::size_t) { return 200; });
+    Reports reports;
+    // Each post to the dead one takes its whole time-out, and is tried again.
+    Webhooks hooks({dead.Url(), alive.Url()}, {5s, 3, 1s}, reports.Sink());
+    const auto before = Clock::now();
+    hooks.Post(EventKind::kUtilityFailure, "power gone", SomeUps());
+    hooks.Post(EventKind::kBatteryLow, "battery low", SomeUps());
+    ASSERT_TRUE(alive.WaitFor(2, 3s)) << "the posts to the working receiver waited";
+    EXPECT_LT(Clock::now() - before, 3s);
+    const auto requests = alive.Requests();
+    EXPECT_EQ(json::parse(requests[0].body)["event"], "utility_failure");
+    EXPECT_EQ(json::parse(requests[1].body)["event"], "battery_low");
+    EXPECT_TRUE(dead.WaitFor(1, 3s));
+    EXPECT_EQ(dead.Requests().size(), 1u);
+}
+
 TEST(Webhooks, WithoutUrlsNothingHappens) {
     Webhooks hooks({}, {}, nullptr);
     EXPECT_TRUE(hooks.Empty());

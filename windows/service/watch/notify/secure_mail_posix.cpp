@@ -27,6 +27,12 @@ struct Upload {
     std::size_t sent = 0;
 };
 
+// Called about once a second and at every chunk, in every phase: a non-zero answer aborts.
+int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* stop = static_cast<const std::atomic<bool>*>(user);
+    return stop != nullptr && stop->load() ? 1 : 0;
+}
+
 std::size_t ReadMessage(char* buffer, std::size_t size, std::size_t count, void* user) {
     auto* u = static_cast<Upload*>(user);
     const std::size_t left = u->message->size() - u->sent;
@@ -50,8 +56,8 @@ std::string Trimmed(const std::string& text) {
 }
 
 bool Send(const MailSecurity& security, std::chrono::milliseconds stepTimeout,
-          const std::string& server, const std::string& rawRecipient, const std::string& subject,
-          const std::string& body, std::string& why) {
+          const std::atomic<bool>* stop, const std::string& server, const std::string& rawRecipient,
+          const std::string& subject, const std::string& body, std::string& why) {
     using Tls = MailSecurity::Tls;
     const std::uint16_t defaultPort = security.tls == Tls::kStartTls   ? 587
                                       : security.tls == Tls::kImplicit ? 465
@@ -115,20 +121,32 @@ bool Send(const MailSecurity& security, std::chrono::milliseconds stepTimeout,
     curl_easy_setopt(c, CURLOPT_READFUNCTION, ReadMessage);
     curl_easy_setopt(c, CURLOPT_READDATA, &upload);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<void*>(static_cast<const void*>(stop)));
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
 
+    if (stop != nullptr && stop->load()) {
+        why = "stopped";
+        return false;
+    }
     const CURLcode code = curl_easy_perform(c);
     if (code == CURLE_OK) return true;
+    if (code == CURLE_ABORTED_BY_CALLBACK) {
+        why = "stopped";
+        return false;
+    }
     why = error[0] != '\0' ? error : curl_easy_strerror(code);
     return false;
 }
 
 }  // namespace
 
-SecureMailer MakeSecureMailer(MailSecurity security, std::chrono::milliseconds stepTimeout) {
-    return [security, stepTimeout](const std::string& server, const std::string& recipient,
-                                   const std::string& subject, const std::string& body) {
+SecureMailer MakeSecureMailer(MailSecurity security, std::chrono::milliseconds stepTimeout,
+                              const std::atomic<bool>* stop) {
+    return [security, stepTimeout, stop](const std::string& server, const std::string& recipient,
+                                         const std::string& subject, const std::string& body) {
         std::string why;
-        if (Send(security, stepTimeout, server, recipient, subject, body, why)) return true;
+        if (Send(security, stepTimeout, stop, server, recipient, subject, body, why)) return true;
         ups::Trace("Send Email to " + OneLine(recipient) + " failed: " + why + "\n");
         return false;
     };

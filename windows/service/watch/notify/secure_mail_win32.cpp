@@ -6,7 +6,7 @@
 
 namespace torvane::watch {
 
-SecureMailer MakeSecureMailer(MailSecurity, std::chrono::milliseconds) {
+SecureMailer MakeSecureMailer(MailSecurity, std::chrono::milliseconds, const std::atomic<bool>*) {
     return [](const std::string&, const std::string& recipient, const std::string&,
               const std::string&) {
         ups::Trace("Send Email to " + notify_detail::OneLine(recipient) +

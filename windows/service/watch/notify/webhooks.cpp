@@ -33,8 +33,8 @@ namespace {
 
 using namespace notify_detail;
 
-// Posts waiting beyond this are dropped, the oldest first: a receiver that stays dead must not
-// make the queue grow without end.
+// Posts waiting for one receiver beyond this are dropped, the oldest first: a receiver that
+// stays dead must not make its queue grow without end.
 constexpr std::size_t kMaxQueued = 256;
 
 std::string_view ShortTitle(EventKind kind) {
@@ -82,9 +82,13 @@ struct Event {
     std::int64_t at;
 };
 
-struct Job {
-    std::size_t url;  // index into the URLs
-    std::shared_ptr<const Event> event;
+// One receiver's queue and the thread that posts to it. Each receiver has its own, so that one
+// that hangs or fails, and its retries, hold up no other: a battery-low post to a working one
+// must not wait behind minutes of attempts at a dead one.
+struct Lane {
+    std::string url;
+    std::deque<std::shared_ptr<const Event>> queue;  // under the webhooks' mutex
+    std::thread thread;
 };
 
 }  // namespace
@@ -108,9 +112,13 @@ class Webhooks::Impl {
         : urls_(std::move(urls)),
           options_(options),
           report_(std::move(report)),
-          host_(ThisHostName()) {
+          host_(ThisHostName()),
+          lanes_(urls_.size()) {
         if (options_.attempts < 1) options_.attempts = 1;
-        if (!urls_.empty()) thread_ = std::thread([this] { Run(); });
+        for (std::size_t i = 0; i < lanes_.size(); ++i) {
+            lanes_[i].url = urls_[i];
+            lanes_[i].thread = std::thread([this, i] { Run(lanes_[i]); });
+        }
     }
 
     ~Impl() {
@@ -120,7 +128,9 @@ class Webhooks::Impl {
             stop_ = true;
         }
         wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
+        for (Lane& lane : lanes_) {
+            if (lane.thread.joinable()) lane.thread.join();
+        }
     }
 
     bool Empty() const { return urls_.empty(); }
@@ -131,15 +141,14 @@ class Webhooks::Impl {
             Event{kind, text, ups, static_cast<std::int64_t>(std::time(nullptr))});
         {
             std::lock_guard lock(mutex_);
-            for (std::size_t i = 0; i < urls_.size(); ++i) {
-                if (queue_.size() >= kMaxQueued) {
-                    const Job& oldest = queue_.front();
+            for (Lane& lane : lanes_) {
+                if (lane.queue.size() >= kMaxQueued) {
                     ups::Trace("webhook: queue full, the " +
-                               std::string(EventName(oldest.event->kind)) + " post to " +
-                               WithoutPassword(urls_[oldest.url]) + " dropped\n");
-                    queue_.pop_front();
+                               std::string(EventName(lane.queue.front()->kind)) + " post to " +
+                               WithoutPassword(lane.url) + " dropped\n");
+                    lane.queue.pop_front();
                 }
-                queue_.push_back(Job{i, event});
+                lane.queue.push_back(event);
             }
         }
         wake_.notify_all();
@@ -154,16 +163,16 @@ class Webhooks::Impl {
     }
 
   private:
-    void Run() {
+    void Run(Lane& lane) {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            wake_.wait(lock, [&] { return stop_ || !lane.queue.empty(); });
             if (stop_) return;
-            Job job = std::move(queue_.front());
-            queue_.pop_front();
+            const std::shared_ptr<const Event> event = std::move(lane.queue.front());
+            lane.queue.pop_front();
             lock.unlock();
-            const Event& e = *job.event;
-            Deliver(urls_[job.url], WebhookBody(e.kind, e.text, e.ups, host_, e.at));
+            const Event& e = *event;
+            Deliver(lane.url, WebhookBody(e.kind, e.text, e.ups, host_, e.at));
             lock.lock();
         }
     }
@@ -197,10 +206,9 @@ class Webhooks::Impl {
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool stop_ = false;  // under mutex_
-    std::deque<Job> queue_;
-    std::atomic<bool> stopping_{false};  // for the post in hand, which holds no lock
-    std::thread thread_;
+    bool stop_ = false;                  // under mutex_
+    std::atomic<bool> stopping_{false};  // for the posts in hand, which hold no lock
+    std::vector<Lane> lanes_;            // last: their threads use all of the above
 };
 
 Webhooks::Webhooks(std::vector<std::string> urls, Options options, Report report)

@@ -1,6 +1,7 @@
 // Webhooks: every event as an HTTP POST with a JSON body to each configured URL (ntfy, Gotify,
-// Home Assistant and chat bridges take this form). The posts go out from a thread of their own,
-// each with a time-out and a few paced retries, so a dead receiver never holds the agent up.
+// Home Assistant and chat bridges take this form). The posts go out from a thread for each URL,
+// each with a time-out and a few paced retries, so a dead receiver never holds the agent up, nor
+// the posts to the other receivers.
 #pragma once
 
 #include <chrono>
@@ -21,11 +22,12 @@ class Webhooks {
         int attempts = 3;
         std::chrono::milliseconds retryPause = std::chrono::seconds(5);  // doubled each time
     };
-    // What each post did, for the trace and the test command.
+    // What each post did, for the trace and the test command. It may be called from the threads
+    // of several URLs at once.
     using Report = std::function<void(const std::string& url, bool ok, const std::string& why)>;
 
     Webhooks(std::vector<std::string> urls, Options options, Report report);
-    // Ends the thread after the post in hand.
+    // Ends the threads; a post in hand ends early, as failed.
     ~Webhooks();
     Webhooks(const Webhooks&) = delete;
     Webhooks& operator=(const Webhooks&) = delete;
