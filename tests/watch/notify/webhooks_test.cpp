@@ -225,6 +225,21 @@ TEST(Webhooks, ARedirectIsNotFollowedAndIsNoSuccess) {
     EXPECT_EQ(reports.Get().at(0).why, "HTTP 302");
 }
 
+TEST(Webhooks, ARedirectOrARefusedRequestIsNotTriedAgainButARateLimitIs) {
+    for (const int status : {302, 401, 404}) {
+        Receiver receiver([status](std::size_t) { return status; });
+        Reports reports;
+        Webhooks hooks({receiver.Url()}, {2s, 3, 10ms}, reports.Sink());
+        EXPECT_FALSE(hooks.PostNow(EventKind::kTest, "t", UpsSnapshot{}));
+        EXPECT_EQ(receiver.Requests().size(), 1u) << status;
+    }
+    Receiver limited([](std::size_t n) { return n == 0 ? 429 : 200; });
+    Reports reports;
+    Webhooks hooks({limited.Url()}, {2s, 3, 10ms}, reports.Sink());
+    EXPECT_TRUE(hooks.PostNow(EventKind::kTest, "t", UpsSnapshot{}));
+    EXPECT_EQ(limited.Requests().size(), 2u);
+}
+
 TEST(Webhooks, ATimeOutEndsAPostToAReceiverThatNeverAnswers) {
     Receiver receiver([](std::size_t) { return 0; });
     Reports reports;

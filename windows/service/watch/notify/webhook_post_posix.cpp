@@ -90,7 +90,11 @@ PostResult PostJson(const std::string& url, const std::string& body,
     if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && status != 0))
         return {false, status, error[0] != '\0' ? error : curl_easy_strerror(code), true};
     const bool ok = status >= 200 && status < 300;
-    return {ok, status, "HTTP " + std::to_string(status), true};
+    // A redirect (never followed) or a refusal of the request itself (a wrong path or token)
+    // will be answered the same way a few seconds on; a time-out (408), a rate limit (429) and
+    // the server's own troubles (5xx) may not.
+    const bool retry = !(status >= 300 && status < 500) || status == 408 || status == 429;
+    return {ok, status, "HTTP " + std::to_string(status), !ok && retry};
 }
 
 }  // namespace torvane::watch::notify_detail
