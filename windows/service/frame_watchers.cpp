@@ -36,7 +36,7 @@ void Report(const std::string& line) {
 
 Mailer CMainFrame::MailerForSettings() const {
     if (watchSettings_.mail.Plain()) return MakeSmtpMailer();
-    return watch::MakeSecureMailer(watchSettings_.mail);
+    return watch::MakeSecureMailer(watchSettings_.mail, std::chrono::seconds(30), &mailStopping_);
 }
 
 void CMainFrame::OpenWatchers() {
@@ -138,8 +138,15 @@ void CMainFrame::ForceSecondariesDown() {
 void CMainFrame::WaitForSecondaries() {
     if (!nut_ || !secondariesToldAt_) return;
     const auto until = *secondariesToldAt_ + kSecondariesTime;
+    // On the frame's thread, as the wait for the UPS's confirmation is: a stop request queued
+    // meanwhile must not cut this system's shutdown short. The watchers keep seeing the UPS.
+    auto published = std::chrono::steady_clock::now();
     while (nut_->Logins() > 0 && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(100ms);
+        if (std::chrono::steady_clock::now() - published >= 1s) {
+            PublishSnapshot();
+            published = std::chrono::steady_clock::now();
+        }
     }
     if (nut_->Logins() > 0) {
         ups::Trace("Shutting down with " + std::to_string(nut_->Logins()) +

@@ -95,6 +95,7 @@ CMainFrame::~CMainFrame() {
     serial_.Close();
     demo_.Close();
     ups_.reset();
+    mailStopping_ = true;
     email_->Stop();
 }
 

@@ -134,6 +134,9 @@ class CMainFrame final : public platform::Window, private LinkOwner {
     CRS232 serial_;
     CDemoComm demo_;
     std::unique_ptr<EventLogAlertSink> alertLog_;
+    // Set when the agent stops: a secure mail in hand ends at once (the plain one at its step's
+    // time-out).
+    std::atomic<bool> mailStopping_{false};
     std::unique_ptr<CEmailAlert> email_;
     std::unique_ptr<CPagerAlerts> pager_;
     std::shared_ptr<PageHandle> lastPage_;

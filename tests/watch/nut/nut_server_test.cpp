@@ -269,15 +269,21 @@ TEST_F(NutServerTest, SixteenConnectionsFromOneAddressAndNoMore) {
     }));
 }
 
-TEST_F(NutServerTest, SixtyFourConnectionsInAllAndAPlaceForAnotherMachine) {
+// The loopback address of the i-th of many peers.
+std::string PeerAddress(int group, std::size_t i) {
+    return "127." + std::to_string(group + i / 250) + "." + std::to_string(1 + i % 250) + ".1";
+}
+
+TEST_F(NutServerTest, EveryPlaceTakenLeavesRoomForAnotherMachine) {
+    constexpr std::size_t kAll = NutServer::kMaxConnections;
     std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < 64; ++i) {
-        const std::string from = "127.0.1." + std::to_string(1 + i / 16);
+    for (std::size_t i = 0; i < kAll; ++i) {
+        const std::string from = "127.0.1." + std::to_string(1 + i / NutServer::kMaxPerAddress);
         clients.push_back(std::make_unique<Client>(port, from.c_str()));
         ASSERT_EQ(clients.back()->Ask("NETVER"), "1.3") << i;
     }
     // All of them are heard from again but one: that one is the place its address gives up.
-    for (int i = 0; i < 64; ++i) {
+    for (std::size_t i = 0; i < kAll; ++i) {
         if (i == 5) continue;
         ASSERT_EQ(clients[i]->Ask("NETVER"), "1.3") << i;
     }
@@ -286,21 +292,21 @@ TEST_F(NutServerTest, SixtyFourConnectionsInAllAndAPlaceForAnotherMachine) {
     EXPECT_EQ(newcomer.Ask("NETVER"), "1.3");
     EXPECT_TRUE(clients[5]->ClosedByServer());
     EXPECT_EQ(clients[6]->Ask("NETVER"), "1.3");
-    // ...while one of the crowded addresses cannot have more than it holds: 64 is the most.
+    // ...while one of the crowded addresses cannot have more than it holds.
     Client extra(port, "127.0.1.1");
     EXPECT_TRUE(extra.ClosedByServer());
 }
 
 TEST_F(NutServerTest, ALoneConnectionOfAnAddressIsNeverGivenUpForAnother) {
+    constexpr std::size_t kAll = NutServer::kMaxConnections;
     std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < 64; ++i) {
-        const std::string from = "127.0.3." + std::to_string(1 + i);
-        clients.push_back(std::make_unique<Client>(port, from.c_str()));
+    for (std::size_t i = 0; i < kAll; ++i) {
+        clients.push_back(std::make_unique<Client>(port, PeerAddress(20, i).c_str()));
         ASSERT_EQ(clients.back()->Ask("NETVER"), "1.3") << i;
     }
     Client extra(port, "127.0.4.1");
     EXPECT_TRUE(extra.ClosedByServer());
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(clients[i]->Ask("NETVER"), "1.3") << i;
+    for (std::size_t i = 0; i < kAll; ++i) EXPECT_EQ(clients[i]->Ask("NETVER"), "1.3") << i;
 }
 
 TEST_F(NutServerTest, AClientThatDoesNotReadItsRepliesIsDropped) {

@@ -60,13 +60,25 @@ class MetricsServer::Impl {
             return false;
         }
         if (!service_.Listen(where.address, where.port, problem)) return false;
-        thread_ = std::thread([this] { context_.run(); });
+        thread_ = std::thread([this] { Run(); });
         return true;
     }
 
     std::uint16_t Port() const { return service_.Port(); }
 
   private:
+    // run() returns once the stop has left no work. A handler that throws (out of memory)
+    // costs that one request, not the endpoint or the agent.
+    void Run() {
+        for (;;) {
+            try {
+                context_.run();
+                return;
+            } catch (...) {
+            }
+        }
+    }
+
     asio::io_context context_{1};
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_{
         asio::make_work_guard(context_)};

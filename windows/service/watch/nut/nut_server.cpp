@@ -23,9 +23,8 @@ using namespace std::chrono_literals;
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
-// upsd's own defaults are of the same order; a UPS is shared by a handful of machines.
-constexpr std::size_t kMaxConnections = 64;
-constexpr std::size_t kMaxPerAddress = 16;
+constexpr std::size_t kMaxConnections = NutServer::kMaxConnections;
+constexpr std::size_t kMaxPerAddress = NutServer::kMaxPerAddress;
 // When all places are taken, a newcomer from an address that holds fewer of them than another
 // takes the place that other address used least lately: a few addresses that fill the server
 // cannot keep a machine that shares the UPS from reaching it, while one connection of each

@@ -4,6 +4,7 @@
 // io_context of its own and reads only the published snapshot.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +22,11 @@ struct NutAccess {
 
 class NutServer {
   public:
+    // A rack of secondaries, a monitoring system or two; a further connection takes the place
+    // of the address that holds most, or none.
+    static constexpr std::size_t kMaxConnections = 256;
+    static constexpr std::size_t kMaxPerAddress = 16;
+
     // `onFsd` runs on the server's thread when a logged-in client with the password sends FSD.
     NutServer(const SnapshotBoard& board, NutAccess access, std::function<void()> onFsd);
     // Stops the thread and closes every connection.
