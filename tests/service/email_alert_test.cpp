@@ -42,8 +42,9 @@ TEST(ParseMailServer, TakesAPortAfterTheHostAndKeepsPort25Otherwise) {
     EXPECT_EQ(ParseMailServer("[::1]", 25), (A{"::1", 25}));
     EXPECT_EQ(ParseMailServer("fe80::1", 25), (A{"fe80::1", 25}));
     // A port that is no port refuses the server instead of falling back to 25.
-    for (const char* bad : {"relay:", "relay:0", "relay:65536", "relay:25x", "relay:-1",
-                            "relay: 25", ":2525", "[::1", "[::1]x", "[::1]:", "[]:25"})
+    for (const char* bad :
+         {"relay:", "relay:0", "relay:65536", "relay:25x", "relay:-1", "relay: 25", ":2525", "[::1",
+          "[::1]x", "[::1]:", "[]:25", "", "a b", "evil/path", "user@host"})
         EXPECT_EQ(ParseMailServer(bad, 25), std::nullopt) << bad;
 }
 

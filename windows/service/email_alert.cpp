@@ -1,6 +1,5 @@
 #include "email_alert.h"
 
-#include <charconv>
 #include <ctime>
 #include <utility>
 
@@ -19,39 +18,6 @@ MailSettings MailSettingsFor(const ups::CConfig& config, const ups::CMsgTab& msg
     if (kind < 0 || kind >= ups::kNotifyKinds) return {config.mailServer, {}, {}};
     const auto k = static_cast<std::size_t>(kind);
     return {config.mailServer, msgTab.address[k], msgTab.text[k]};
-}
-
-std::optional<MailServerAddress> ParseMailServer(std::string_view server,
-                                                 std::uint16_t defaultPort) {
-    std::string_view host = server;
-    std::string_view port;
-    if (!server.empty() && server.front() == '[') {
-        const auto close = server.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
-        host = server.substr(1, close - 1);
-        const std::string_view rest = server.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest.front() != ':') return std::nullopt;
-            port = rest.substr(1);
-            if (port.empty()) return std::nullopt;
-        }
-    } else if (const auto colon = server.find(':');
-               colon != std::string_view::npos &&
-               server.find(':', colon + 1) == std::string_view::npos) {
-        host = server.substr(0, colon);
-        port = server.substr(colon + 1);
-        if (port.empty()) return std::nullopt;
-    }
-    if (host.empty()) return std::nullopt;
-    MailServerAddress address{std::string(host), defaultPort};
-    if (!port.empty()) {
-        unsigned value = 0;
-        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-        if (ec != std::errc() || end != port.data() + port.size() || value == 0 || value > 65535)
-            return std::nullopt;
-        address.port = static_cast<std::uint16_t>(value);
-    }
-    return address;
 }
 
 Mailer MakeSmtpMailer(CSmtpClient::Options options) {

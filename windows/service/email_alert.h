@@ -18,6 +18,7 @@
 #include "ups_lib/event_log.h"
 #include "ups_lib/msg_tab.h"
 #include "ups_lib/platform/events.h"
+#include "watch/mail_server.h"
 
 namespace torvane {
 
@@ -56,16 +57,8 @@ using Mailer = std::function<bool(const std::string& server, const std::string& 
 // on another port can be used; without one the port is `options.port` (25).
 Mailer MakeSmtpMailer(CSmtpClient::Options options = {});
 
-struct MailServerAddress {
-    std::string host;
-    std::uint16_t port = 25;
-    bool operator==(const MailServerAddress&) const = default;
-};
-// The host and port of a configured server. A port that is not a number from 1 to 65535 gives
-// nothing: such a server is refused rather than tried on some port it did not name. A bare IPv6
-// address (more than one colon, no brackets) is all host.
-std::optional<MailServerAddress> ParseMailServer(std::string_view server,
-                                                 std::uint16_t defaultPort);
+using watch::MailServerAddress;
+using watch::ParseMailServer;
 
 // The recipients of an address list: the text is cut at each ";" that is not its first
 // character; a ";" at the start stays part of the address it begins.

@@ -20,31 +20,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using Clock = std::chrono::steady_clock;
 
-TEST(MailServerText, NamesHostAndPort) {
-    auto a = ParseMailServer("mail.example.com", 587);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->host, "mail.example.com");
-    EXPECT_EQ(a->port, 587);
-    a = ParseMailServer("10.0.0.1:2525", 587);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->host, "10.0.0.1");
-    EXPECT_EQ(a->port, 2525);
-    a = ParseMailServer("[::1]:465", 25);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->host, "::1");
-    EXPECT_EQ(a->port, 465);
-    a = ParseMailServer("fe80::1", 25);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->host, "fe80::1");
-    EXPECT_EQ(a->port, 25);
-}
-
-TEST(MailServerText, RefusesWhatNamesNoServer) {
-    for (const char* bad : {"", ":25", "host:", "host:0", "host:65536", "host:25x", "[::1",
-                            "[::1]x", "[]:25", "a b", "evil/path", "user@host"})
-        EXPECT_FALSE(ParseMailServer(bad, 25)) << bad;
-}
-
 TEST(MailText, HasTheHeadersAndCrLfLines) {
     const std::string m =
         MailMessage("torvane@nas", "ops@example.com", "Power", "one\ntwo\r\n.three", 1'765'412'858);
