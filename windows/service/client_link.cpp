@@ -1,10 +1,13 @@
 #include "client_link.h"
 
+#include "watch/tcp_listen.h"
+
 #include <algorithm>
 #include <array>
 
 #include "peer_owner.h"
 #include "ups_lib/trace.h"
+#include "watch/tcp_listen.h"
 
 namespace torvane {
 
@@ -88,28 +91,7 @@ CClientLink::~CClientLink() {
 }
 
 bool CClientLink::Listen(const std::string& address, std::uint16_t port, std::string& problem) {
-    std::error_code ec;
-    const auto ip = address.empty() ? asio::ip::address(asio::ip::address_v4::any())
-                                    : asio::ip::make_address(address, ec);
-    if (ec) {
-        problem = "not an address: " + address;
-        return false;
-    }
-    const asio::ip::tcp::endpoint endpoint(ip, port);
-    acceptor_.open(endpoint.protocol(), ec);
-#ifndef _WIN32
-    // A restarted agent gets its port back while old connections linger in TIME_WAIT. Not on
-    // Windows: there the option lets another program bind the same port over ours.
-    if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
-#endif
-    if (!ec) acceptor_.bind(endpoint, ec);
-    if (!ec) acceptor_.listen(5, ec);
-    if (ec) {
-        problem = "port " + std::to_string(port) + ": " + ec.message();
-        std::error_code ignored;
-        acceptor_.close(ignored);
-        return false;
-    }
+    if (!watch::OpenListener(acceptor_, address, port, 5, problem)) return false;
     ups::Trace("Success socket listen\n");
     Accept();
     return true;

@@ -1,6 +1,7 @@
 #include "watch/http/http_service.h"
 
 #include "watch/http/http_request.h"
+#include "watch/tcp_listen.h"
 
 namespace torvane::watch::http {
 
@@ -79,28 +80,9 @@ Service::~Service() {
 }
 
 bool Service::Listen(const std::string& address, std::uint16_t port, std::string& problem) {
-    std::error_code ec;
-    const auto ip = asio::ip::make_address(address, ec);
-    if (ec) {
-        problem = "not an address: " + address;
-        return false;
-    }
-    const asio::ip::tcp::endpoint endpoint(ip, port);
-    acceptor_.open(endpoint.protocol(), ec);
-#ifndef _WIN32
-    // A restarted agent gets its port back while old connections linger in TIME_WAIT. Not on
-    // Windows: there the option lets another program bind the same port over ours.
-    if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
-#endif
-    if (!ec) acceptor_.bind(endpoint, ec);
     // Room for a burst of scrapers connecting at once; the kernel bounds it in any case.
-    if (!ec) acceptor_.listen(128, ec);
-    if (ec) {
-        problem = address + " port " + std::to_string(port) + ": " + ec.message();
-        std::error_code ignored;
-        acceptor_.close(ignored);
-        return false;
-    }
+    if (!watch::OpenListener(acceptor_, address, port, 128, problem)) return false;
+    std::error_code ec;
     port_ = acceptor_.local_endpoint(ec).port();
     Accept();
     return true;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "watch/nut/nut_protocol.h"
+#include "watch/tcp_listen.h"
 
 namespace torvane::watch {
 
@@ -385,29 +386,10 @@ bool NutServer::Impl::Start(const Listener& where, std::string& problem) {
         problem = "the NUT server is turned off";
         return false;
     }
+    if (!OpenListener(acceptor_, where.address, where.port,
+                      asio::socket_base::max_listen_connections, problem))
+        return false;
     asio::error_code error;
-    const asio::ip::address address = asio::ip::make_address(where.address, error);
-    if (error) {
-        problem = "not an IP address: " + where.address;
-        return false;
-    }
-    const tcp::endpoint endpoint(address, where.port);
-    const std::string name = (address.is_v6() ? "[" + where.address + "]" : where.address) + ":" +
-                             std::to_string(where.port);
-    acceptor_.open(endpoint.protocol(), error);
-#ifndef _WIN32
-    // A restarted agent must get its port back while old connections linger in TIME_WAIT. On
-    // Windows the same option would let another program take the port over, and is not needed.
-    if (!error) acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
-#endif
-    if (!error) acceptor_.bind(endpoint, error);
-    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
-    if (error) {
-        problem = "cannot listen on " + name + ": " + error.message();
-        asio::error_code ignored;
-        acceptor_.close(ignored);
-        return false;
-    }
     port_ = acceptor_.local_endpoint(error).port();
     Accept();
     thread_ = std::thread([this] { Run(); });
