@@ -34,6 +34,12 @@ void Report(const std::string& line) {
 
 }  // namespace
 
+void CMainFrame::ReadWatchSettings() {
+    std::vector<std::string> problems;
+    watchSettings_ = watch::WatchSettingsFromEnvironment(problems);
+    for (const std::string& problem : problems) Report(problem);
+}
+
 Mailer CMainFrame::MailerForSettings() const {
     if (watchSettings_.mail.Plain()) return MakeSmtpMailer();
     return watch::MakeSecureMailer(watchSettings_.mail, std::chrono::seconds(30), &mailStopping_);

@@ -45,12 +45,7 @@ CMainFrame::CMainFrame(bool program_mode, std::function<void()> on_close)
     : programMode_(program_mode),
       onClose_(std::move(on_close)),
       reactions_([this] { return Now(); }) {
-    std::vector<std::string> problems;
-    watchSettings_ = watch::WatchSettingsFromEnvironment(problems);
-    for (const std::string& problem : problems) {
-        ups::Trace(problem + "\n");
-        std::fprintf(stderr, "Torvane: %s\n", problem.c_str());
-    }
+    ReadWatchSettings();
     config_.Load();
     msgTab_.Load();
     schedule_.ReadAll();

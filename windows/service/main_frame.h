@@ -88,6 +88,8 @@ class CMainFrame final : public platform::Window, private LinkOwner {
     CUdpEvents::UpsState UdpState() const;
 
     // The watchers of other tools and the webhooks (frame_watchers.cpp).
+    // Before the e-mail alert, whose mailer they choose.
+    void ReadWatchSettings();
     void OpenWatchers();
     void StartWatchers();
     Mailer MailerForSettings() const;
